@@ -9,6 +9,16 @@
 #define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
 
+// Codes of the device services beyond those of types.h.
+#define ERROR_MR_MID_NOT_FOUND 317u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
+#define ERROR_NOT_FOUND 1168u
+#define ERROR_INVALID_USER_BUFFER 1784u
+
+#define LMEM_FIXED 0x0000u
+#define LMEM_ZEROINIT 0x0040u
+
 DWORD GetLastError(void);
 void SetLastError(DWORD code);
 

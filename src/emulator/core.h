@@ -1,0 +1,130 @@
+// The emulated device's inner state, shared by its files: the scenario, the three endpoints
+// with their queues and service threads, the figures and the trace. One lock guards it all;
+// a service thread drops it only to fill an IN buffer.
+#pragma once
+
+#include <stdio.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "emulator/emulator.h"
+#include "portable/handles.h"
+#include "portable/types.h"
+
+namespace emulator {
+
+using Clock = std::chrono::steady_clock;
+
+enum { endpoint_control = 0, endpoint_out = 1, endpoint_in = 2, endpoint_count = 3 };
+
+// 0x00, 0x01, 0x81 to 0, 1, 2; -1 for any other address.
+int endpoint_slot(unsigned endpoint_address);
+unsigned endpoint_address_of(int slot);
+
+// A handle to one emulated device. Requests in flight hold a reference to it.
+struct DeviceHandle : standin::Object {
+    DeviceHandle(unsigned device_index, bool opened_overlapped)
+        : Object(standin::Kind::device), index(device_index), overlapped(opened_overlapped) {}
+    void on_close() override;
+    const unsigned index;
+    const bool overlapped;
+};
+
+struct Request {
+    DeviceHandle* handle = nullptr;    // one reference held until the request ends
+    standin::Object* event = nullptr;  // the OVERLAPPED event, one reference held likewise
+    OVERLAPPED* overlapped = nullptr;
+    std::thread::id issuer;
+    int slot = 0;
+    unsigned char* buffer = nullptr;  // the output buffer (for EP0 the whole request buffer)
+    DWORD buffer_length = 0;
+    unsigned wvalue = 0;
+    uint64_t number = 0;
+    Clock::time_point arrival;
+    bool completes_in_call = false;  // DeviceIoControl waits for it (at_once=1)
+    bool hang = false;
+    DWORD fail_code = 0;       // a failure after pending, 0: none
+    DWORD reported_bytes = 0;  // the byte count a success reports
+    // Service state.
+    bool started = false;
+    bool data_moved = false;
+    bool cancelled = false;
+    bool done = false;
+    Clock::time_point link_start, link_end;
+    DWORD result_code = 0;
+    DWORD result_bytes = 0;
+};
+
+struct Endpoint {
+    std::deque<std::shared_ptr<Request>> queue;
+    std::condition_variable wake;
+    std::thread thread;
+    // Pacing: the previous request's virtual completion and the moment it was signalled.
+    bool has_previous = false;
+    Clock::time_point previous_end, previous_signal;
+    EndpointFigures figures;  // turnaround filled in when read
+    std::vector<uint64_t> turnaround_ns;
+    // IN buffers that were filled whole once; later transfers into them get a header only.
+    std::vector<std::pair<const void*, DWORD>> filled;
+};
+
+struct Core {
+    std::mutex lock;
+    std::condition_variable changed;  // a request arrived or ended; the service ended
+    bool shutting_down = false;
+    Scenario scenario;
+    OutRecord out_mode = OutRecord::first_bytes;
+    Endpoint endpoints[endpoint_count];
+    uint64_t refused = 0;
+    RequestRecord last_any;
+    // Trace.
+    Clock::time_point origin = Clock::now();
+    std::vector<std::string> lines;
+    FILE* trace_file = nullptr;
+};
+
+// The one emulated device, made at first use and never destroyed: threads of the tool may
+// still reach it while the process exits. Its service threads are stopped at exit.
+Core& core();
+
+// Called with core().lock held.
+void start_service(Core& c, int slot);
+void finish(Core& c, Request& request, DWORD code, DWORD bytes);
+// Marks a request in flight cancelled (once, with its trace line) and wakes its service.
+void cancel_request(Core& c, Request& request);
+void trace_line(Core& c, const std::string& text);
+std::string hex(const unsigned char* bytes, size_t count);
+void write_stats(Core& c);
+void status_reply_locked(const Core& c, uint64_t number, unsigned wvalue, unsigned char reply[21]);
+Turnaround turnaround_of(const std::vector<uint64_t>& samples_ns);
+void record_out_buffer(const unsigned char* buffer, DWORD length, OutRecord mode,
+                       OutBufferRecord* record);
+
+// Checks a request against the driver's rules; returns 0 or ERROR_INVALID_PARAMETER, and the
+// endpoint slot of a good request.
+DWORD check_request(DWORD control_code, const void* in, DWORD in_length, const void* out,
+                    DWORD out_length, const OVERLAPPED* overlapped, int* slot);
+
+// What the stand-in's device services ask of the device. Each sets the last error on failure.
+unsigned present_devices();
+HANDLE open_device(LPCSTR path, DWORD flags_and_attributes);
+BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, LPVOID out,
+                DWORD out_length, LPDWORD bytes_returned, LPOVERLAPPED overlapped);
+BOOL overlapped_result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait);
+BOOL cancel_requests(HANDLE device, LPOVERLAPPED overlapped, bool calling_thread_only);
+bool cancel_ioex_present();
+
+// The request status in OVERLAPPED::Internal: pending while in flight, then 0 for success or
+// failure_bit | the error code. Written and read under core().lock.
+constexpr ULONG_PTR status_pending = 0x103;
+constexpr ULONG_PTR failure_bit = 0xC0000000u;
+
+}  // namespace emulator

@@ -1,0 +1,62 @@
+// The trace: one line per request received, per cancel and per completion, kept in memory for
+// tests and appended to the scenario's trace file; the stats lines at exit.
+#include <inttypes.h>
+
+#include "emulator/core.h"
+
+namespace emulator {
+
+namespace {
+
+// Enough for the first requests of any test; the file gets every line.
+const size_t most_kept_lines = 50000;
+
+}  // namespace
+
+std::string hex(const unsigned char* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text(count * 2, '0');
+    for (size_t i = 0; i < count; ++i) {
+        text[2 * i] = digits[bytes[i] >> 4];
+        text[2 * i + 1] = digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+void trace_line(Core& c, const std::string& text) {
+    const auto since =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.origin);
+    char stamp[24];
+    snprintf(stamp, sizeof stamp, "%llu ", static_cast<unsigned long long>(since.count()));
+    std::string line = stamp + text;
+    if (c.trace_file != nullptr) {
+        fprintf(c.trace_file, "%s\n", line.c_str());
+        fflush(c.trace_file);
+    }
+    if (c.lines.size() < most_kept_lines) {
+        c.lines.push_back(std::move(line));
+    }
+}
+
+void write_stats(Core& c) {
+    if (c.trace_file == nullptr) {
+        return;
+    }
+    for (int slot = 0; slot < endpoint_count; ++slot) {
+        const Endpoint& endpoint = c.endpoints[slot];
+        const Turnaround t = turnaround_of(endpoint.turnaround_ns);
+        char text[400];
+        snprintf(
+            text, sizeof text,
+            "stats ep=0x%02X requests=%llu completed=%llu bytes=%llu busy_us=%llu "
+            "turnarounds=%llu mean_us=%.1f median_us=%.1f p99_us=%.1f max_us=%.1f",
+            endpoint_address_of(slot), static_cast<unsigned long long>(endpoint.figures.received),
+            static_cast<unsigned long long>(endpoint.figures.completed),
+            static_cast<unsigned long long>(endpoint.figures.bytes_moved),
+            static_cast<unsigned long long>(endpoint.figures.busy_ns / 1000),
+            static_cast<unsigned long long>(t.count), t.mean_us, t.median_us, t.p99_us, t.max_us);
+        trace_line(c, text);
+    }
+}
+
+}  // namespace emulator
