@@ -12,4 +12,15 @@ void set_tick_start(DWORD tick);
 // Queues one key code; _kbhit and _getch serve queued codes before the terminal's keys.
 void push_key(int code);
 
+// A clock for tests: from now on GetTickCount returns `tick`, and after each reading adds
+// `step` to it (modulo 2^32), so that a thread's passes see known readings whatever the real
+// pace. set_tick_start returns to the monotonic clock.
+void use_manual_tick(DWORD tick, DWORD step);
+
+// The manual clock's next reading, without taking it (no step is made).
+DWORD peek_manual_tick(void);
+
+// Drops every queued key code.
+void clear_keys(void);
+
 }  // namespace standin
