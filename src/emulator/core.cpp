@@ -193,6 +193,16 @@ int open_device_handles() {
     return standin::live_handles(standin::Kind::device);
 }
 
+int handle_device_index(void* handle) {
+    standin::Object* object = standin::acquire(handle, standin::Kind::device);
+    if (object == nullptr) {
+        return -1;
+    }
+    const int index = static_cast<int>(static_cast<DeviceHandle*>(object)->index);
+    standin::release(object);
+    return index;
+}
+
 bool wait_in_flight(unsigned endpoint_address, unsigned count, unsigned timeout_ms) {
     const int slot = endpoint_slot(endpoint_address);
     if (slot < 0) {

@@ -147,6 +147,9 @@ RequestRecord last_request();
 // Device handles open now.
 int open_device_handles();
 
+// The index of the device a handle was opened on, or -1 when it is not a device handle.
+int handle_device_index(void* handle);
+
 // Wait until at least `count` requests are in flight on the endpoint (received, not ended),
 // or until `count` requests have been received since configure(). True when reached within
 // timeout_ms.
