@@ -56,11 +56,11 @@ TEST(MonitorWidening, AReadingBelowTheLowWordCountsAsOneWrap) {
     const WidenCase cases[] = {
         {0ull, 0u, 0ull},
         {0ull, 5u, 5ull},
-        {5ull, 5u, 5ull},                                     // no change, no wrap
-        {4294967280ull, 5u, 4294967301ull},                   // 0xFFFFFFF0, then 5
-        {0xFFFFFFFFull, 0u, 0x100000000ull},                  // the smallest possible wrap
-        {0x10000000Aull, 11u, 0x10000000Bull},                // high word kept
-        {0x10000000Aull, 9u, 0x200000009ull},                 // a fall: high word moves again
+        {5ull, 5u, 5ull},                                    // no change, no wrap
+        {4294967280ull, 5u, 4294967301ull},                  // 0xFFFFFFF0, then 5
+        {0xFFFFFFFFull, 0u, 0x100000000ull},                 // the smallest possible wrap
+        {0x10000000Aull, 11u, 0x10000000Bull},               // high word kept
+        {0x10000000Aull, 9u, 0x200000009ull},                // a fall: high word moves again
         {0x7FFFFFFFFFFFFFFFull, 0u, 0x8000000000000000ull},  // above 2^63, still unsigned
     };
     for (const WidenCase& c : cases) {
@@ -75,8 +75,8 @@ TEST(MonitorWidening, TickExtensionRunsOnAcrossTheWrapOfTheTick) {
     MonitorState state;
     start_monitor_state(&state, 0xFFFFFF00u);
     // Readings about 100 ms apart, crossing 2^32 twice.
-    const DWORD readings[] = {0xFFFFFF64u, 0xFFFFFFC8u, 0x0000002Cu, 0x00000090u,
-                              0xFFFFFFF0u, 0x00000054u};
+    const DWORD readings[] = {0xFFFFFF64u, 0xFFFFFFC8u, 0x0000002Cu,
+                              0x00000090u, 0xFFFFFFF0u, 0x00000054u};
     const unsigned long long expected[] = {0xFFFFFF64ull,  0xFFFFFFC8ull,  0x10000002Cull,
                                            0x100000090ull, 0x1FFFFFFF0ull, 0x200000054ull};
     for (size_t i = 0; i < sizeof readings / sizeof readings[0]; ++i) {
