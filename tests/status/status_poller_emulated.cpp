@@ -80,7 +80,7 @@ TEST_F(StatusPoller, PublishesTheLow32BitsOfEachCount) {
 }
 
 TEST_F(StatusPoller, CountsFollowTheDeviceOnceASecond) {
-    start_run("phy=100:3;lnk=0xFFFFFFFE:1");
+    start_run("phy=100:3;lnk=0xFFFFFFFF:2");
     const SteadyClock::time_point started_at = SteadyClock::now();
     HANDLE thread = start_thread(status_poller);
     ASSERT_NE(thread, nullptr);
@@ -95,8 +95,8 @@ TEST_F(StatusPoller, CountsFollowTheDeviceOnceASecond) {
     ASSERT_GE(polls, 3u);
     EXPECT_EQ(emulator::figures(0x00).received, polls);
     EXPECT_EQ(static_cast<DWORD>(run_state.phy_errors), 100u + 3u * (polls - 1));
-    // The LNK count crosses 2^32 at the third poll; the published 32 bits wrap with it.
-    EXPECT_EQ(static_cast<DWORD>(run_state.lnk_errors), 0xFFFFFFFEu + (polls - 1));
+    // The LNK count crosses 2^32 at the second poll; the published 32 bits wrap with it.
+    EXPECT_EQ(static_cast<DWORD>(run_state.lnk_errors), 0xFFFFFFFFu + 2u * (polls - 1));
     EXPECT_EQ(run_state.exit_status, EXIT_STATUS_OK);
 }
 

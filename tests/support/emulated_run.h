@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <chrono>
 #include <string>
 
@@ -94,7 +97,11 @@ class EmulatedRun : public ::testing::Test {
         if (WaitForSingleObject(thread, limit_ms) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "thread still running after " << limit_ms << " ms";
             request_stop();
-            WaitForSingleObject(thread, INFINITE);
+            if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) {
+                // It would go on using the run state under the next test.
+                fprintf(stderr, "thread does not end even after a stop\n");
+                abort();
+            }
         }
         GetExitCodeThread(thread, &code);
         CloseHandle(thread);
