@@ -9,7 +9,7 @@ unsigned __stdcall status_poller(void*) {
     unsigned long long lnk = 0;
 
     while (!is_stopping()) {
-        if (query_status(run_state.device_handle, 0, &phy, &lnk, NULL, NULL) == 0) {
+        if (query_status(run_state.device_handle, 0, &phy, &lnk, nullptr, nullptr) == 0) {
             // The monitor widens these back to 64 bits; status_polls tells it they are fresh,
             // so it moves last.
             InterlockedExchange(&run_state.phy_errors, static_cast<LONG>(static_cast<DWORD>(phy)));

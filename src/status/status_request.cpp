@@ -26,7 +26,7 @@ void decode_status_reply(const BYTE* bytes, StatusReply* reply) {
 
 static void print_driver_failure(const char* format, DWORD error) {
     char* text = system_error_text(error);
-    printf(format, static_cast<unsigned long>(error), text != NULL ? text : "");
+    printf(format, static_cast<unsigned long>(error), text != nullptr ? text : "");
     release_error_text(text);
 }
 
@@ -64,8 +64,8 @@ int query_status(HANDLE device, int start, unsigned long long* phy_out, unsigned
     DWORD returned = 0;
     int result = 1;
 
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (event == NULL) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
         printf("\nERROR: Can't create event\n");
         return 1;
     }
@@ -73,7 +73,7 @@ int query_status(HANDLE device, int start, unsigned long long* phy_out, unsigned
     overlapped.hEvent = event;
 
     BYTE* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, STATUS_REQUEST_SIZE));
-    if (buffer == NULL) {
+    if (buffer == nullptr) {
         printf("\nERROR: Insufficient memory\n");
         CloseHandle(event);
         return 1;
@@ -92,16 +92,16 @@ int query_status(HANDLE device, int start, unsigned long long* phy_out, unsigned
         } else {
             StatusReply reply;
             decode_status_reply(buffer + TRANSFER_BLOCK_SIZE, &reply);
-            if (phy_out != NULL) {
+            if (phy_out != nullptr) {
                 *phy_out = reply.phy_errors;
             }
-            if (lnk_out != NULL) {
+            if (lnk_out != nullptr) {
                 *lnk_out = reply.lnk_errors;
             }
-            if (aux_word_out != NULL) {
+            if (aux_word_out != nullptr) {
                 *aux_word_out = reply.aux_word;
             }
-            if (aux_byte_out != NULL) {
+            if (aux_byte_out != nullptr) {
                 *aux_byte_out = reply.aux_byte;
             }
             result = 0;

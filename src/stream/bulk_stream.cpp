@@ -19,27 +19,32 @@ struct StreamWorker {
     int sends_pattern;           // the writer fills its buffer once, before the block
 };
 
-const StreamWorker reader = {
-    ENDPOINT_BULK_IN,
-    &run_state.bytes_read,
-    "Cancelling read operation\n",
-    "\nRead from device failed (error code=%lu)\n%s\n",
-    "\nRead from device failed (GetOverlappedResult error code=%lu)\n%s\n",
-    0,
-};
+enum { READER, WRITER };
 
-const StreamWorker writer = {
-    ENDPOINT_BULK_OUT,
-    &run_state.bytes_written,
-    "Cancelling write operation\n",
-    "\nWrite to device failed (error code=%lu)\n%s\n",
-    "\nWrite to device failed (GetOverlappedResult error code=%lu)\n%s\n",
-    1,
+const StreamWorker workers[] = {
+    {
+        ENDPOINT_BULK_IN,
+        &run_state.bytes_read,
+        "Cancelling read operation\n",
+        "\nRead from device failed (error code=%lu)\n%s\n",
+        "\nRead from device failed (GetOverlappedResult error code=%lu)\n%s\n",
+        0,
+    },
+    {
+        ENDPOINT_BULK_OUT,
+        &run_state.bytes_written,
+        "Cancelling write operation\n",
+        "\nWrite to device failed (error code=%lu)\n%s\n",
+        "\nWrite to device failed (GetOverlappedResult error code=%lu)\n%s\n",
+        1,
+    },
 };
 
 }  // namespace
 
-void fill_pattern(BYTE* buffer, DWORD word0, DWORD word1) {
+// The writer's data: 32-bit words stored little-endian, byte by byte whatever the host's order,
+// word0 at even word positions and word1 at odd ones.
+static void fill_pattern(BYTE* buffer, DWORD word0, DWORD word1) {
     for (int word = 0; word < BULK_TRANSFER_SIZE / 4; ++word) {
         const DWORD value = (word % 2 == 0) ? word0 : word1;
         BYTE* bytes = buffer + 4 * word;
@@ -52,7 +57,7 @@ void fill_pattern(BYTE* buffer, DWORD word0, DWORD word1) {
 
 static void print_failure(const char* format, DWORD error) {
     char* text = system_error_text(error);
-    printf(format, static_cast<unsigned long>(error), text != NULL ? text : "");
+    printf(format, static_cast<unsigned long>(error), text != nullptr ? text : "");
     release_error_text(text);
 }
 
@@ -94,35 +99,35 @@ static void stream_transfers(const StreamWorker* worker, TransferBlock* block, B
 
 static void run_worker(const StreamWorker* worker) {
     OVERLAPPED overlapped;
-    BYTE* data = NULL;
-    TransferBlock* block = NULL;
+    BYTE* data = nullptr;
+    TransferBlock* block = nullptr;
 
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (event == NULL) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
         printf("\nERROR: failed to create Event\n");
         plain_store(&run_state.exit_status, EXIT_STATUS_SETUP);
     } else {
         memset(&overlapped, 0, sizeof overlapped);
         overlapped.hEvent = event;
         data = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, BULK_TRANSFER_SIZE));
-        if (data != NULL && worker->sends_pattern) {
+        if (data != nullptr && worker->sends_pattern) {
             fill_pattern(data, run_state.pattern_word0, run_state.pattern_word1);
         }
-        if (data != NULL) {
+        if (data != nullptr) {
             block =
                 static_cast<TransferBlock*>(HeapAlloc(GetProcessHeap(), 0, sizeof(TransferBlock)));
         }
-        if (block == NULL) {
+        if (block == nullptr) {
             printf("\nERROR: Insufficient memory\n");
             plain_store(&run_state.exit_status, EXIT_STATUS_SETUP);
         } else {
             fill_bulk_block(block, worker->endpoint_address);
             stream_transfers(worker, block, data, &overlapped);
         }
-        if (data != NULL) {
+        if (data != nullptr) {
             HeapFree(GetProcessHeap(), 0, data);
         }
-        if (block != NULL) {
+        if (block != nullptr) {
             HeapFree(GetProcessHeap(), 0, block);
         }
         CloseHandle(event);
@@ -134,11 +139,11 @@ static void run_worker(const StreamWorker* worker) {
 }
 
 unsigned __stdcall bulk_reader(void*) {
-    run_worker(&reader);
+    run_worker(&workers[READER]);
     return 0;
 }
 
 unsigned __stdcall bulk_writer(void*) {
-    run_worker(&writer);
+    run_worker(&workers[WRITER]);
     return 0;
 }

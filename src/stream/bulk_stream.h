@@ -12,7 +12,3 @@ enum { BULK_TRANSFER_SIZE = 65536 };
 // because of a stop does not.
 unsigned __stdcall bulk_reader(void* unused);  // endpoint 0x81 into bytes_read
 unsigned __stdcall bulk_writer(void* unused);  // endpoint 0x01 from the pattern, into bytes_written
-
-// Fills `buffer` (BULK_TRANSFER_SIZE bytes) with the writer's pattern: 32-bit words stored
-// little-endian, word0 at even word positions and word1 at odd ones.
-void fill_pattern(BYTE* buffer, DWORD word0, DWORD word1);
