@@ -5,8 +5,9 @@
 
 int main(int argument_count, char** arguments) {
     // Every print must reach the console at once, the status line included, which has no
-    // newline. Unbuffered, each print call is formatted whole and written under the stream's
-    // lock, so no print is split by another thread's.
+    // newline. Unbuffered, each print call has written its text before it returns, and the
+    // runtime holds the stream's lock for the whole call, so no print is split by another
+    // thread's.
     setvbuf(stdout, nullptr, _IONBF, 0);
     const Options options = parse_command_line(argument_count, arguments);
     // The normal process exit flushes and closes the standard streams.
