@@ -40,6 +40,11 @@ void set_tick_start(DWORD tick) {
     manual.store(false);
 }
 
+void use_system_tick(void) {
+    tick_offset.store(0);
+    manual.store(false);
+}
+
 void use_manual_tick(DWORD tick, DWORD step) {
     manual_step.store(step);
     manual_tick.store(tick);

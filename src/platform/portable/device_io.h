@@ -20,12 +20,3 @@ BOOL CancelIo(HANDLE device);
 
 HMODULE GetModuleHandleA(LPCSTR module_name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procedure_name);
-
-namespace emulator {
-extern const int startup_anchor;
-}
-// Every program of the stand-in checks its emulated device's scenario at start-up, also one
-// that never opens a device: this reference links that check into every program.
-#if defined(__GNUC__)
-__attribute__((used)) static const int* const emulator_startup_anchor = &emulator::startup_anchor;
-#endif

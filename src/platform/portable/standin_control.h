@@ -9,6 +9,9 @@ namespace standin {
 // From now on GetTickCount counts on from `tick`, wrapping at 2^32 as ever.
 void set_tick_start(DWORD tick);
 
+// Back to the plain monotonic milliseconds, as at program start.
+void use_system_tick(void);
+
 // Queues one key code; _kbhit and _getch serve queued codes before the terminal's keys.
 void push_key(int code);
 
