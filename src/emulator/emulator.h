@@ -12,12 +12,28 @@ namespace emulator {
 
 // Which request of a kind a rule hits: requests of each kind are counted from 1 (control
 // requests on EP0, bulk reads on 0x81 and bulk writes on 0x01 each have their own count; the
-// start request is control request 1). k == 0: no request. "K+" sets and_later.
+// start request is control request 1). k == 0: no request. "K+" sets and_later. A rule may
+// name several requests, "K1,K2,...,Kn" in rising order (at most most_nth_items): k is K1,
+// `more` holds the rest, and a "+" behind the last one, Kn, hits every request after Kn too.
 struct Nth {
+    static const unsigned most_nth_items = 16;
     unsigned k = 0;
     bool and_later = false;
+    unsigned more[most_nth_items - 1] = {};
+    unsigned more_count = 0;
     bool matches(uint64_t number) const {
-        return k != 0 && (number == k || (and_later && number > k));
+        if (k == 0) {
+            return false;
+        }
+        if (number == k) {
+            return true;
+        }
+        for (unsigned i = 0; i < more_count; ++i) {
+            if (number == more[i]) {
+                return true;
+            }
+        }
+        return and_later && number > (more_count == 0 ? k : more[more_count - 1]);
     }
 };
 

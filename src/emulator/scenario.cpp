@@ -103,15 +103,28 @@ bool read_flag(Text text, bool* value) {
     return false;
 }
 
-// K or K+, K from 1.
+// K or K+, K from 1; or a rising list K1,K2,...,Kn with an optional + behind Kn.
 bool read_nth(Text text, Nth* nth) {
     Nth result;
     if (!text.empty() && text.end[-1] == '+') {
         result.and_later = true;
         --text.end;
     }
-    if (!read_unsigned(text, &result.k) || result.k == 0) {
+    Text item;
+    bool more = split(&text, ',', &item);
+    if (!read_unsigned(item, &result.k) || result.k == 0) {
         return false;
+    }
+    unsigned last = result.k;
+    while (more) {
+        more = split(&text, ',', &item);
+        unsigned next;
+        if (result.more_count + 1 == Nth::most_nth_items || !read_unsigned(item, &next) ||
+            next <= last) {
+            return false;
+        }
+        result.more[result.more_count++] = next;
+        last = next;
     }
     *nth = result;
     return true;
