@@ -9,9 +9,6 @@
 
 namespace emulator {
 
-// Referenced from the stand-in's device_io.h, so that every program links the start-up check.
-extern const int startup_anchor = 0;
-
 namespace {
 
 void stop_service() {
@@ -31,6 +28,7 @@ void stop_service() {
     }
     // A request that never completes stays in its queue, reachable, and ends with the process.
     std::lock_guard<std::mutex> hold(c.lock);
+    write_exit_handles(c);
     write_stats(c);
     if (c.trace_file != nullptr) {
         fclose(c.trace_file);
@@ -60,8 +58,11 @@ void apply_platform_faults(const Scenario& scenario) {
     standin::arm_fault(standin::Fault::event_creation, scenario.event_fail);
     standin::arm_fault(standin::Fault::thread_start, scenario.thread_fail);
     standin::arm_fault(standin::Fault::allocation, scenario.alloc_fail);
+    // A scenario without a tick start gets the plain clock, not the last scenario's start.
     if (scenario.has_tick_start) {
         standin::set_tick_start(scenario.tick_start);
+    } else {
+        standin::use_system_tick();
     }
 }
 
@@ -86,6 +87,9 @@ const StartupCheck startup_check;
 Core& core() {
     static Core* const instance = [] {
         Core* made = new Core();
+        // The stand-in's handle registry is made first, so that it is destroyed after
+        // stop_service has counted the handles left open.
+        standin::live_handles(standin::Kind::device);
         atexit(stop_service);
         return made;
     }();

@@ -102,6 +102,8 @@ void finish(Core& c, Request& request, DWORD code, DWORD bytes);
 void cancel_request(Core& c, Request& request);
 void trace_line(Core& c, const std::string& text);
 std::string hex(const unsigned char* bytes, size_t count);
+// The exit line: device, thread and event handles still open (the trace file only).
+void write_exit_handles(Core& c);
 void write_stats(Core& c);
 void status_reply_locked(const Core& c, uint64_t number, unsigned wvalue, unsigned char reply[21]);
 Turnaround turnaround_of(const std::vector<uint64_t>& samples_ns);

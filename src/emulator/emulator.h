@@ -173,7 +173,11 @@ bool wait_in_flight(unsigned endpoint_address, unsigned count, unsigned timeout_
 bool wait_received(unsigned endpoint_address, uint64_t count, unsigned timeout_ms);
 
 // The trace lines recorded since configure(), without their newline (at most the first 50000;
-// the file of `trace=PATH` gets every line). The stats lines come at exit only.
+// the file of `trace=PATH` gets every line). At exit the file alone gets, after the last
+// request, cancel and completion:
+//   T exit open_device_handles=N open_thread_handles=M open_events=E
+// the device, thread and event handles still open (a thread handle still open is a thread that
+// was not joined and closed), then one stats line per endpoint.
 std::vector<std::string> trace_lines();
 
 // The status reply of control request `number` (1 = the first): the 21 bytes the device puts

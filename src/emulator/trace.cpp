@@ -1,5 +1,6 @@
 // The trace: one line per request received, per cancel and per completion, kept in memory for
-// tests and appended to the scenario's trace file; the stats lines at exit.
+// tests and appended to the scenario's trace file; at exit the handles the program left open,
+// then the stats lines.
 #include <inttypes.h>
 
 #include "emulator/core.h"
@@ -36,6 +37,20 @@ void trace_line(Core& c, const std::string& text) {
     if (c.lines.size() < most_kept_lines) {
         c.lines.push_back(std::move(line));
     }
+}
+
+void write_exit_handles(Core& c) {
+    if (c.trace_file == nullptr) {
+        return;
+    }
+    // By the time the process exits, every thread the tool started has been joined and its
+    // handle closed, and the device closed; the stop event alone is meant to stay open.
+    char text[160];
+    snprintf(text, sizeof text, "exit open_device_handles=%d open_thread_handles=%d open_events=%d",
+             standin::live_handles(standin::Kind::device),
+             standin::live_handles(standin::Kind::thread),
+             standin::live_handles(standin::Kind::event));
+    trace_line(c, text);
 }
 
 void write_stats(Core& c) {

@@ -65,7 +65,8 @@ static DWORD WINAPI read_all(LPVOID parameter) {
 }
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& environment, int time_limit_ms) {
+                          const std::vector<std::string>& environment, int time_limit_ms,
+                          bool error_into_output) {
     ProcessResult result;
     std::string command_line = quote_argument(program);
     for (const std::string& argument : arguments) {
@@ -96,7 +97,7 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = no_input;
     startup.hStdOutput = out_write;
-    startup.hStdError = err_write;
+    startup.hStdError = error_into_output ? out_write : err_write;
     PROCESS_INFORMATION process = {};
     std::vector<char> writable(command_line.begin(), command_line.end());
     writable.push_back('\0');
@@ -134,7 +135,8 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 #else
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& environment, int time_limit_ms) {
+                          const std::vector<std::string>& environment, int time_limit_ms,
+                          bool error_into_output) {
     ProcessResult result;
     std::vector<std::string> environment_strings;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -163,7 +165,7 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, error_into_output ? out_pipe[1] : err_pipe[1], 2);
     posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
     posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
     pid_t pid = 0;
