@@ -149,6 +149,9 @@ TEST_F(MonitorThread, EachCodeOfATwoCodeKeyIsComparedWithEscByItself) {
     };
     for (const TwoCodeCase& c : cases) {
         SCOPED_TRACE(c.name);
+        if (run_state.stop_event != nullptr) {
+            CloseHandle(run_state.stop_event);  // the fixture's, or none
+        }
         reset_run_state();
         run_state.stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         const DWORD step = 300u;
@@ -184,6 +187,9 @@ TEST_F(MonitorThread, StopFromAnotherThreadEndsTheWaitAtOnce) {
     long long best_ms = 1000000;
     for (int attempt = 0; attempt < 3; ++attempt) {
         SCOPED_TRACE(attempt);
+        if (run_state.stop_event != nullptr) {
+            CloseHandle(run_state.stop_event);  // the fixture's, or none
+        }
         reset_run_state();
         run_state.stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         const DWORD step = 1u;  // no status line: only the wait counts
