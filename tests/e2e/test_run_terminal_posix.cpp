@@ -1,0 +1,357 @@
+// Whole test runs at a terminal against the emulated device: status lines with the link's
+// rates and the device's counts, ESC with transfers in flight or hung, and each way a run
+// ends by a failure, with its message, its exit status, and nothing left open.
+#include <gtest/gtest.h>
+
+#include <termios.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/emulator_trace.h"
+#include "support/emulated_run.h"
+#include "support/process.h"
+#include "support/pty_session.h"
+
+namespace {
+
+using testing_support::PtyExit;
+using testing_support::PtySession;
+using testing_support::TraceFile;
+using testing_support::TraceLine;
+using Clock = std::chrono::steady_clock;
+
+const char banner[] = "Corvantel version. 1.2\n";
+const char greeting[] = "\nPress ESC for exit\n";
+const double link_rate = 380.0;  // the emulated link's default, in MB/s of 2^20 bytes
+
+const char hint[] =
+    "Note, if your host uses Etron USB3.0 driver, consider running\n"
+    "Corvantel  with -ignore_EP0_errors option\n"
+    "Type   Corvantel -help    for getting help on options\n";
+
+const char status_line_pattern[] =
+    "\r(\\d\\d):(\\d\\d):(\\d\\d)  Read/Write=( *\\d+\\.\\d)/( *\\d+\\.\\d)MB/s  Errors "
+    "(PHY/LNK|phy/lnk)=(\\d+)/(\\d+)\r";
+
+struct StatusLine {
+    int seconds;
+    std::string read_text, write_text;
+    double read, write;
+    std::string label;
+    unsigned long long phy, lnk;
+};
+
+std::vector<StatusLine> status_lines(const std::string& screen) {
+    std::vector<StatusLine> lines;
+    const std::regex pattern(status_line_pattern);
+    for (std::sregex_iterator it(screen.begin(), screen.end(), pattern), end; it != end; ++it) {
+        const std::smatch& m = *it;
+        lines.push_back({std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stoi(m[3]), m[4],
+                         m[5], std::stod(m[4]), std::stod(m[5]), m[6], std::stoull(m[7]),
+                         std::stoull(m[8])});
+    }
+    return lines;
+}
+
+std::string time_text(int seconds) {
+    char text[16];
+    snprintf(text, sizeof text, "\r%02d:%02d:%02d  ", seconds / 3600, seconds / 60 % 60,
+             seconds % 60);
+    return text;
+}
+
+std::string transfer_failure(const char* what, DWORD code, bool at_once) {
+    return std::string("\n") + what + " failed (" +
+           (at_once ? "error code=" : "GetOverlappedResult error code=") + std::to_string(code) +
+           ")\n" + testing_support::error_text(code) + "\n";
+}
+
+// The line-editing and echo flags a user would notice if left changed.
+tcflag_t user_flags(const termios& mode) {
+    return mode.c_lflag & (ECHO | ICANON | ISIG | IEXTEN | ECHOE | ECHOK);
+}
+
+class TerminalRun : public testing::Test {
+  protected:
+    void start(const std::string& scenario, const std::vector<std::string>& arguments = {}) {
+        std::string items = trace_.item();
+        if (!scenario.empty()) {
+            items = scenario + ";" + items;
+        }
+        ASSERT_TRUE(session_.start(testing_support::program_path(), arguments,
+                                   {"CORVANTEL_EMULATOR=" + items}));
+        ASSERT_TRUE(session_.mode(&before_));
+        ASSERT_TRUE(session_.wait_for("\r\nPress ESC for exit\r\n", 20000)) << session_.screen();
+    }
+
+    // Waits for the status line whose time text shows `seconds`.
+    void wait_for_second(int seconds) {
+        ASSERT_TRUE(session_.wait_for(time_text(seconds), 30000)) << screen();
+    }
+
+    void wait_for_status_lines(size_t count) {
+        ASSERT_TRUE(session_.wait_for("MB/s  Errors ", 30000, count)) << screen();
+    }
+
+    // Presses ESC and waits for the end; the seconds from the key to the end.
+    double press_esc_and_wait() {
+        const auto pressed = Clock::now();
+        EXPECT_TRUE(session_.send("\x1b"));
+        end_ = session_.wait_exit(20000);
+        return std::chrono::duration<double>(Clock::now() - pressed).count();
+    }
+
+    void wait_for_end() { end_ = session_.wait_exit(30000); }
+
+    void expect_exit(int status) {
+        ASSERT_TRUE(end_.ended) << screen();
+        EXPECT_TRUE(end_.exited);
+        EXPECT_EQ(end_.exit_status, status) << screen();
+    }
+
+    // What the program wrote, with the terminal's "\r\n" for each "\n" taken back.
+    std::string screen() const {
+        std::string text;
+        const std::string& raw = session_.screen();
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+                continue;
+            }
+            text += raw[i];
+        }
+        return text;
+    }
+
+    // The greeting, then status lines, the messages in the order given with status lines
+    // around them, and the monitor's final newline: nothing else.
+    void expect_screen_of(const std::vector<std::string>& messages) {
+        const std::string text = screen();
+        const std::string lines = std::string("(") + status_line_pattern + ")*";
+        const std::string head = std::string(banner) + greeting;
+        ASSERT_EQ(text.substr(0, head.size()), head) << text;
+        std::string rest = text.substr(head.size());
+        size_t at = 0;
+        for (const std::string& message : messages) {
+            at = rest.find(message);
+            ASSERT_NE(at, std::string::npos) << "missing: " << message << "\nin: " << text;
+            EXPECT_TRUE(std::regex_match(rest.substr(0, at), std::regex(lines)))
+                << "before: " << message << "\nin: " << text;
+            rest = rest.substr(at + message.size());
+        }
+        EXPECT_TRUE(std::regex_match(rest, std::regex(lines + "\n"))) << text;
+    }
+
+    // The greeting, status lines and the monitor's final newline, and behind it the messages
+    // of a shutdown that outlasts the monitor, in the order given.
+    void expect_screen_ending_with(const std::vector<std::string>& messages) {
+        const std::string text = screen();
+        const std::string head = std::string(banner) + greeting;
+        std::string tail = "\n";
+        for (const std::string& message : messages) {
+            tail += message;
+        }
+        ASSERT_GE(text.size(), head.size() + tail.size()) << text;
+        EXPECT_EQ(text.substr(0, head.size()), head) << text;
+        EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
+        const std::string middle =
+            text.substr(head.size(), text.size() - head.size() - tail.size());
+        EXPECT_TRUE(
+            std::regex_match(middle, std::regex(std::string("(") + status_line_pattern + ")*")))
+            << text;
+    }
+
+    void expect_mode_restored() {
+        termios after;
+        ASSERT_TRUE(session_.mode(&after));
+        EXPECT_EQ(user_flags(after), user_flags(before_));
+        EXPECT_EQ(after.c_iflag, before_.c_iflag);
+        EXPECT_EQ(after.c_oflag, before_.c_oflag);
+    }
+
+    void expect_nothing_left_open() {
+        const testing_support::LeftOpen left = testing_support::left_open(trace_);
+        ASSERT_TRUE(left.line_found);
+        EXPECT_EQ(left.devices, 0);
+        EXPECT_EQ(left.threads, 0);
+        EXPECT_EQ(left.events, 1);
+    }
+
+    TraceFile trace_;
+    PtySession session_;
+    termios before_;
+    PtyExit end_;
+};
+
+TEST_F(TerminalRun, FullRunMovesDataNearTheLinkRateUntilEsc) {
+    start("");
+    wait_for_second(4);
+    press_esc_and_wait();
+    expect_exit(0);
+    expect_screen_of({});
+    expect_mode_restored();
+    expect_nothing_left_open();
+
+    const std::vector<StatusLine> lines = status_lines(screen());
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(lines.front().read_text, "  0.0");
+    EXPECT_EQ(lines.front().write_text, "  0.0");
+    // From the third second on every rate is an average over a second of steady streaming.
+    int checked = 0;
+    for (const StatusLine& line : lines) {
+        if (line.seconds < 2) {
+            continue;
+        }
+        SCOPED_TRACE("status line at " + std::to_string(line.seconds) + " s");
+        EXPECT_GE(line.read, 0.6 * link_rate);
+        EXPECT_LE(line.read, 1.01 * link_rate);
+        EXPECT_GE(line.write, 0.6 * link_rate);
+        EXPECT_LE(line.write, 1.01 * link_rate);
+        EXPECT_EQ(line.label, "PHY/LNK");
+        ++checked;
+    }
+    EXPECT_GE(checked, 4);
+}
+
+TEST_F(TerminalRun, WithoutWorkersOnlyTheMonitorAndThePollerRun) {
+    start("", {"-no_read", "-no_write"});
+    wait_for_second(4);
+    press_esc_and_wait();
+    expect_exit(0);
+    expect_screen_of({});
+    expect_nothing_left_open();
+
+    for (const StatusLine& line : status_lines(screen())) {
+        EXPECT_EQ(line.read_text, "  0.0");
+        EXPECT_EQ(line.write_text, "  0.0");
+    }
+    const std::vector<TraceLine> requests = trace_.lines_of("request");
+    EXPECT_EQ(requests.size(), trace_.lines_of("request", "0x00").size())
+        << "a bulk request reached the device";
+    // The start request, then a poll about once a second.
+    ASSERT_GE(requests.size(), 5u);
+    for (size_t i = 2; i < requests.size(); ++i) {
+        SCOPED_TRACE("poll " + std::to_string(i));
+        const unsigned long long gap = requests[i].ms - requests[i - 1].ms;
+        EXPECT_GE(gap, 990u);
+        EXPECT_LE(gap, 2000u);
+    }
+}
+
+TEST_F(TerminalRun, EscWhileTheStartRequestHangsCancelsItAfterTheGrace) {
+    start("ep0_hang=1");
+    wait_for_status_lines(1);
+    const double seconds = press_esc_and_wait();
+    expect_exit(2);
+    expect_screen_ending_with({"\nCancelling Control pipe request\n",
+                               transfer_failure("Control pipe DeviceIoControl", 995, false)});
+    EXPECT_GE(seconds, 0.95);
+    EXPECT_LE(seconds, 2.5);
+    expect_mode_restored();
+    expect_nothing_left_open();
+    EXPECT_EQ(trace_.lines_of("request").size(), 1u);
+    EXPECT_EQ(trace_.lines_of("cancel", "0x00").size(), 1u);
+}
+
+TEST_F(TerminalRun, EscWithATransferHungPastTheGraceKeepsStatusZero) {
+    start("read_hang=3");
+    wait_for_status_lines(1);
+    const double seconds = press_esc_and_wait();
+    expect_exit(0);
+    expect_screen_ending_with(
+        {"Cancelling read operation\n", transfer_failure("Read from device", 995, false)});
+    // The grace runs from the stop; the cancelled transfer ends at once after it.
+    EXPECT_GE(seconds, 0.95);
+    EXPECT_LE(seconds, 2.5);
+    expect_mode_restored();
+    expect_nothing_left_open();
+    EXPECT_EQ(trace_.lines_of("request", "0x81").size(), 3u);
+    EXPECT_EQ(trace_.lines_of("cancel", "0x81").size(), 1u);
+}
+
+TEST_F(TerminalRun, IgnoredPollFailuresTurnTheLabelStaleAndTheRunGoesOn) {
+    start("ep0_fail=2+", {"-ignore_EP0_errors"});
+    wait_for_status_lines(12);
+    EXPECT_TRUE(session_.running());
+    press_esc_and_wait();
+    expect_exit(0);
+    expect_screen_of({});
+    expect_nothing_left_open();
+
+    // No poll ever succeeds: the tenth status line is the first without a fresh count.
+    const std::vector<StatusLine> lines = status_lines(screen());
+    ASSERT_GE(lines.size(), 12u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE("status line " + std::to_string(i + 1));
+        EXPECT_EQ(lines[i].label, i < 9 ? "PHY/LNK" : "phy/lnk");
+        EXPECT_EQ(lines[i].phy, 0u);
+        EXPECT_EQ(lines[i].lnk, 0u);
+    }
+    // The poller went on polling all the while.
+    EXPECT_GE(trace_.lines_of("request", "0x00").size(), 5u);
+}
+
+TEST_F(TerminalRun, ErrorCountsFollowTheDeviceOnceASecond) {
+    // Control request n answers PHY 5 + (n - 1) and LNK 100 + 10 (n - 1); the start request
+    // is request 1, so poll k shows PHY 5 + k.
+    start("phy=5:1;lnk=100:10");
+    wait_for_second(5);
+    press_esc_and_wait();
+    expect_exit(0);
+    expect_nothing_left_open();
+
+    const std::vector<StatusLine> lines = status_lines(screen());
+    ASSERT_GE(lines.size(), 9u);
+    unsigned long long previous = 0;
+    for (const StatusLine& line : lines) {
+        SCOPED_TRACE("status line at " + std::to_string(line.seconds) + " s");
+        if (line.phy == 0 && line.lnk == 0) {
+            EXPECT_EQ(previous, 0u) << "no count before the first poll only";
+            continue;
+        }
+        EXPECT_EQ(line.lnk, 100 + 10 * (line.phy - 5));
+        EXPECT_GE(line.phy, previous);
+        // About one poll a second: poll k goes out about k - 1 seconds into the run.
+        EXPECT_GE(line.phy + 2, 6u + line.seconds);
+        EXPECT_LE(line.phy, 7u + line.seconds);
+        previous = line.phy;
+    }
+    EXPECT_GE(previous, 9u);
+}
+
+struct Failure {
+    const char* name;
+    const char* scenario;
+    std::string message;
+    int exit_status;
+};
+
+void PrintTo(const Failure& failure, std::ostream* out) {
+    *out << failure.scenario;
+}
+
+struct RunEndedByFailure : TerminalRun, testing::WithParamInterface<Failure> {};
+
+TEST_P(RunEndedByFailure, ShowsItsMessageAndExitStatus) {
+    start(GetParam().scenario);
+    wait_for_end();
+    expect_exit(GetParam().exit_status);
+    expect_screen_of({GetParam().message});
+    expect_mode_restored();
+    expect_nothing_left_open();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, RunEndedByFailure,
+    testing::Values(Failure{"ReadFailsPending", "read_fail=5",
+                            transfer_failure("Read from device", 31, false), 2},
+                    Failure{"WriteFailsAtOnce", "write_fail=5:1117:at_once",
+                            transfer_failure("Write to device", 1117, true), 2},
+                    // The second poll: the one after the start request and the first poll.
+                    Failure{"PollFails", "ep0_fail=3",
+                            transfer_failure("Control pipe DeviceIoControl", 31, false) + hint, 3}),
+    [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
+}  // namespace
