@@ -74,6 +74,7 @@ enum class Ended {
     event,
     device_open,
     monitor_start,
+    start_request_not_sent,
     start_request,
     poller_start,
     writer_start,
@@ -97,6 +98,8 @@ Expected expected_for(Ended ended) {
         case Ended::device_open:
         case Ended::monitor_start:
             return {false, 3, 0, 0, false, 0, 1};
+        case Ended::start_request_not_sent:
+            return {true, 2, 0, 0, false, 0, 1};
         case Ended::start_request:
             return {true, 2, 1, 1, false, 0, 1};
         case Ended::poller_start:
@@ -154,6 +157,8 @@ std::vector<LifecycleCase> lifecycle_cases() {
          "\nERROR:  Cannot open device 1\n",
          locked_device_failure(1),
          Ended::device_open},
+        // The device lookup's buffer.
+        {"DeviceLookupOutOfMemory", "alloc_fail=1", {}, "", no_device_0, "", Ended::device_open},
         {"MonitorStartFails",
          "thread_fail=1",
          {},
@@ -161,6 +166,21 @@ std::vector<LifecycleCase> lifecycle_cases() {
          thread_start_failure(),
          "",
          Ended::monitor_start},
+        // The start request's own event and buffer.
+        {"StartRequestWithoutEvent",
+         "event_fail=2",
+         {},
+         "",
+         "\nERROR: Can't create event\n",
+         "",
+         Ended::start_request_not_sent},
+        {"StartRequestOutOfMemory",
+         "alloc_fail=2",
+         {},
+         "",
+         "\nERROR: Insufficient memory\n",
+         "",
+         Ended::start_request_not_sent},
         {"StartRequestFailsPending",
          "ep0_fail=1",
          {},
@@ -228,6 +248,13 @@ std::vector<LifecycleCase> lifecycle_cases() {
          "",
          Ended::running_read_failed},
     };
+}
+
+void PrintTo(const LifecycleCase& c, std::ostream* out) {
+    *out << c.scenario;
+    for (const std::string& argument : c.arguments) {
+        *out << " " << argument;
+    }
 }
 
 struct Lifecycle : testing::TestWithParam<LifecycleCase> {};

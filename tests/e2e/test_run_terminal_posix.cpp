@@ -240,37 +240,6 @@ TEST_F(TerminalRun, WithoutWorkersOnlyTheMonitorAndThePollerRun) {
     }
 }
 
-TEST_F(TerminalRun, EscWhileTheStartRequestHangsCancelsItAfterTheGrace) {
-    start("ep0_hang=1");
-    wait_for_status_lines(1);
-    const double seconds = press_esc_and_wait();
-    expect_exit(2);
-    expect_screen_ending_with({"\nCancelling Control pipe request\n",
-                               transfer_failure("Control pipe DeviceIoControl", 995, false)});
-    EXPECT_GE(seconds, 0.95);
-    EXPECT_LE(seconds, 2.5);
-    expect_mode_restored();
-    expect_nothing_left_open();
-    EXPECT_EQ(trace_.lines_of("request").size(), 1u);
-    EXPECT_EQ(trace_.lines_of("cancel", "0x00").size(), 1u);
-}
-
-TEST_F(TerminalRun, EscWithATransferHungPastTheGraceKeepsStatusZero) {
-    start("read_hang=3");
-    wait_for_status_lines(1);
-    const double seconds = press_esc_and_wait();
-    expect_exit(0);
-    expect_screen_ending_with(
-        {"Cancelling read operation\n", transfer_failure("Read from device", 995, false)});
-    // The grace runs from the stop; the cancelled transfer ends at once after it.
-    EXPECT_GE(seconds, 0.95);
-    EXPECT_LE(seconds, 2.5);
-    expect_mode_restored();
-    expect_nothing_left_open();
-    EXPECT_EQ(trace_.lines_of("request", "0x81").size(), 3u);
-    EXPECT_EQ(trace_.lines_of("cancel", "0x81").size(), 1u);
-}
-
 TEST_F(TerminalRun, IgnoredPollFailuresTurnTheLabelStaleAndTheRunGoesOn) {
     start("ep0_fail=2+", {"-ignore_EP0_errors"});
     wait_for_status_lines(12);
@@ -320,6 +289,62 @@ TEST_F(TerminalRun, ErrorCountsFollowTheDeviceOnceASecond) {
     }
     EXPECT_GE(previous, 9u);
 }
+
+struct HungTransfer {
+    const char* name;
+    const char* scenario;
+    const char* ep;       // the endpoint of the hung request
+    size_t requests;      // requests on it, the hung one the last
+    bool bulk;            // the bulk workers were started
+    std::string cancel;   // the cancel message after the grace
+    std::string failure;  // the final result's message
+    int exit_status;
+};
+
+void PrintTo(const HungTransfer& hung, std::ostream* out) {
+    *out << hung.scenario;
+}
+
+struct EscWithTransferHung : TerminalRun, testing::WithParamInterface<HungTransfer> {};
+
+TEST_P(EscWithTransferHung, CancelsItAfterTheGraceAndEnds) {
+    const HungTransfer& hung = GetParam();
+    start(hung.scenario);
+    wait_for_status_lines(1);
+    const double seconds = press_esc_and_wait();
+    expect_exit(hung.exit_status);
+    // The monitor ends at once on ESC; the hung request is cancelled a grace later.
+    expect_screen_ending_with({hung.cancel, hung.failure});
+    // The grace runs from the stop; the cancelled request ends at once after it.
+    EXPECT_GE(seconds, 0.95);
+    EXPECT_LE(seconds, 2.5);
+    expect_mode_restored();
+    expect_nothing_left_open();
+    EXPECT_EQ(trace_.lines_of("request", hung.ep).size(), hung.requests);
+    EXPECT_EQ(trace_.lines_of("cancel").size(), 1u);
+    EXPECT_EQ(trace_.lines_of("cancel", hung.ep).size(), 1u);
+    if (!hung.bulk) {
+        EXPECT_EQ(trace_.lines_of("request").size(), hung.requests);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hung, EscWithTransferHung,
+    testing::Values(
+        // A failed start request is a failed transfer, stop or not.
+        HungTransfer{"StartRequest", "ep0_hang=1", "0x00", 1, false,
+                     "\nCancelling Control pipe request\n",
+                     transfer_failure("Control pipe DeviceIoControl", 995, false), 2},
+        // A failed poll ends the run with 3 even during a stop, but without the hint.
+        HungTransfer{"FirstPoll", "ep0_hang=2", "0x00", 2, true,
+                     "\nCancelling Control pipe request\n",
+                     transfer_failure("Control pipe DeviceIoControl", 995, false), 3},
+        // A bulk transfer cancelled after a stop leaves the exit status as it was.
+        HungTransfer{"Read", "read_hang=3", "0x81", 3, true, "Cancelling read operation\n",
+                     transfer_failure("Read from device", 995, false), 0},
+        HungTransfer{"Write", "write_hang=3", "0x01", 3, true, "Cancelling write operation\n",
+                     transfer_failure("Write to device", 995, false), 0}),
+    [](const testing::TestParamInfo<HungTransfer>& info) { return std::string(info.param.name); });
 
 struct Failure {
     const char* name;
