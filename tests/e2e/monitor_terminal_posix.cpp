@@ -28,7 +28,7 @@ tcflag_t user_flags(const termios& mode) {
 struct MonitorAtTerminal : testing::Test {
     void SetUp() override {
         ASSERT_TRUE(session.start(testing_support::program_path(), {}, {}, {"CORVANTEL_EMULATOR"}));
-        ASSERT_TRUE(session.mode(&before));
+        ASSERT_TRUE(session.initial_mode(&before));
         ASSERT_TRUE(before.c_lflag & ECHO);
         ASSERT_TRUE(before.c_lflag & ICANON);
         ASSERT_TRUE(session.wait_for(greeting, 20000)) << session.screen();

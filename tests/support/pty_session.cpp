@@ -1,4 +1,4 @@
-// The pseudo-terminal harness: forkpty, a reader of the master side with time limits, keys
+// The pseudo-terminal harness: openpty and fork, a reader of the master side with time limits, keys
 // written to it, and the child's end collected with waitpid.
 #include "support/pty_session.h"
 
@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <chrono>
 
@@ -86,15 +87,29 @@ bool PtySession::start(const std::string& program, const std::vector<std::string
     winsize size = {};
     size.ws_row = 24;
     size.ws_col = 80;
-    const pid_t pid = forkpty(&master_, nullptr, nullptr, &size);
+    int slave = -1;
+    if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) {
+        master_ = -1;
+        return false;
+    }
+    // The mode as the program will find it, read before the program can change it.
+    has_initial_mode_ = tcgetattr(master_, &initial_mode_) == 0;
+    const pid_t pid = fork();
     if (pid < 0) {
+        close(slave);
+        close(master_);
         master_ = -1;
         return false;
     }
     if (pid == 0) {
+        close(master_);
+        if (login_tty(slave) != 0) {
+            _exit(127);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    close(slave);
     pid_ = pid;
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     return true;
@@ -179,6 +194,14 @@ PtyExit PtySession::wait_exit(int time_limit_ms) {
         result.signal_number = WTERMSIG(wait_status_);
     }
     return result;
+}
+
+bool PtySession::initial_mode(termios* terminal_mode) const {
+    if (!has_initial_mode_) {
+        return false;
+    }
+    *terminal_mode = initial_mode_;
+    return true;
 }
 
 bool PtySession::mode(termios* terminal_mode) const {

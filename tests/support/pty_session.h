@@ -61,6 +61,10 @@ class PtySession {
     // The terminal's current mode, as the program's side sees it.
     bool mode(termios* terminal_mode) const;
 
+    // The terminal's mode as it was made, before the program started: the mode a program
+    // that changes it must give back.
+    bool initial_mode(termios* terminal_mode) const;
+
     pid_t pid() const { return pid_; }
 
   private:
@@ -72,6 +76,8 @@ class PtySession {
     bool reaped_ = false;
     int wait_status_ = 0;
     std::string screen_;
+    termios initial_mode_ = {};
+    bool has_initial_mode_ = false;
 };
 
 }  // namespace testing_support
