@@ -152,13 +152,9 @@ void cancel_request(Core& c, Request& request) {
 }
 
 void finish(Core& c, Request& request, DWORD code, DWORD bytes) {
-    const Clock::time_point now = Clock::now();
     request.overlapped->InternalHigh = bytes;
     request.overlapped->Internal = code == 0 ? 0 : (failure_bit | code);
-    standin::signal(request.event);
-    standin::release(request.event);
     standin::release(request.handle);
-    request.event = nullptr;
     request.handle = nullptr;
     request.done = true;
     request.result_code = code;
@@ -177,17 +173,23 @@ void finish(Core& c, Request& request, DWORD code, DWORD bytes) {
     } else {
         ++figures.failed;
     }
+    char text[96];
+    snprintf(text, sizeof text, "done ep=0x%02X request=%llu result=%u bytes=%u",
+             endpoint_address_of(request.slot), static_cast<unsigned long long>(request.number),
+             code, bytes);
+    trace_line(c, text);
+    // The event last: the thread it wakes wants this lock at once, so nothing slow (such as
+    // the trace line above) may come between the wake-up and the lock's release.
+    const Clock::time_point now = Clock::now();
     if (request.started) {
         const bool on_time = !request.cancelled && !request.hang;
         endpoint.has_previous = true;
         endpoint.previous_signal = now;
         endpoint.previous_end = on_time ? request.link_end : now;
     }
-    char text[96];
-    snprintf(text, sizeof text, "done ep=0x%02X request=%llu result=%u bytes=%u",
-             endpoint_address_of(request.slot), static_cast<unsigned long long>(request.number),
-             code, bytes);
-    trace_line(c, text);
+    standin::signal(request.event);
+    standin::release(request.event);
+    request.event = nullptr;
     c.changed.notify_all();
 }
 
