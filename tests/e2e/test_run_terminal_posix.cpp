@@ -25,7 +25,22 @@ using Clock = std::chrono::steady_clock;
 
 const char banner[] = "Corvantel version. 1.2\n";
 const char greeting[] = "\nPress ESC for exit\n";
-const double link_rate = 380.0;  // the emulated link's default, in MB/s of 2^20 bytes
+
+// The least share of the modelled link rate the status line must show. The workers keep one
+// transfer in flight per direction, so only the host's turnaround between two transfers is
+// lost; a sanitizer build spends several times longer there, and on a shared machine of two
+// cores the bound only says that the link was kept busy.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+const double least_share = 0.2;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+const double least_share = 0.2;
+#else
+const double least_share = 0.6;
+#endif
+#else
+const double least_share = 0.6;
+#endif
 
 const char hint[] =
     "Note, if your host uses Etron USB3.0 driver, consider running\n"
@@ -187,8 +202,21 @@ class TerminalRun : public testing::Test {
     PtyExit end_;
 };
 
-TEST_F(TerminalRun, FullRunMovesDataNearTheLinkRateUntilEsc) {
-    start("");
+struct LinkRates {
+    const char* name;
+    const char* scenario;
+    double read, write;  // the modelled rates, in MB/s of 2^20 bytes
+};
+
+void PrintTo(const LinkRates& rates, std::ostream* out) {
+    *out << rates.scenario;
+}
+
+struct FullRun : TerminalRun, testing::WithParamInterface<LinkRates> {};
+
+TEST_P(FullRun, MovesDataNearTheLinkRatesUntilEsc) {
+    const LinkRates& rates = GetParam();
+    start(rates.scenario);
     wait_for_second(4);
     press_esc_and_wait();
     expect_exit(0);
@@ -207,15 +235,22 @@ TEST_F(TerminalRun, FullRunMovesDataNearTheLinkRateUntilEsc) {
             continue;
         }
         SCOPED_TRACE("status line at " + std::to_string(line.seconds) + " s");
-        EXPECT_GE(line.read, 0.6 * link_rate);
-        EXPECT_LE(line.read, 1.01 * link_rate);
-        EXPECT_GE(line.write, 0.6 * link_rate);
-        EXPECT_LE(line.write, 1.01 * link_rate);
+        EXPECT_GE(line.read, least_share * rates.read);
+        EXPECT_LE(line.read, 1.01 * rates.read);
+        EXPECT_GE(line.write, least_share * rates.write);
+        EXPECT_LE(line.write, 1.01 * rates.write);
         EXPECT_EQ(line.label, "PHY/LNK");
         ++checked;
     }
     EXPECT_GE(checked, 4);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, FullRun,
+    testing::Values(LinkRates{"DefaultLink", "", 380, 380},
+                    // Unequal directions: each rate shows in its own place.
+                    LinkRates{"SlowerWrites", "read_mbps=120;write_mbps=40", 120, 40}),
+    [](const testing::TestParamInfo<LinkRates>& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalRun, WithoutWorkersOnlyTheMonitorAndThePollerRun) {
     start("", {"-no_read", "-no_write"});
