@@ -277,6 +277,23 @@ TEST_F(TerminalRun, WithoutWorkersOnlyTheMonitorAndThePollerRun) {
     }
 }
 
+TEST_F(TerminalRun, EscDuringASlowStartRequestThatStillSucceedsEndsWithStatusZero) {
+    // The device takes 1.2 s to answer; ESC comes with the first status line, half a second
+    // in, so the answer arrives within the grace and the start request succeeds after the stop.
+    start("ep0_us=1200000");
+    wait_for_status_lines(1);
+    press_esc_and_wait();
+    expect_exit(0);
+    expect_screen_of({});
+    expect_mode_restored();
+    expect_nothing_left_open();
+    // The poller and the workers were started, found the stop and ended without a request.
+    const std::vector<TraceLine> requests = trace_.lines_of("request");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].fields.at("ep"), "0x00");
+    EXPECT_EQ(trace_.lines_of("cancel").size(), 0u);
+}
+
 TEST_F(TerminalRun, IgnoredPollFailuresTurnTheLabelStaleAndTheRunGoesOn) {
     start("ep0_fail=2+", {"-ignore_EP0_errors"});
     wait_for_status_lines(12);
