@@ -4,6 +4,8 @@
 
 #include <stdlib.h>
 
+#include <initializer_list>
+
 #include "portable/faults.h"
 #include "portable/standin_control.h"
 
@@ -13,13 +15,15 @@ namespace {
 
 void stop_service() {
     Core& c = core();
+    c.shutting_down = true;
+    for (Endpoint& endpoint : c.endpoints) {
+        std::lock_guard<std::mutex> hold(endpoint.lock);
+        endpoint.wake.notify_all();
+        endpoint.changed.notify_all();
+    }
     {
-        std::lock_guard<std::mutex> hold(c.lock);
-        c.shutting_down = true;
-        for (Endpoint& endpoint : c.endpoints) {
-            endpoint.wake.notify_all();
-        }
-        c.changed.notify_all();
+        std::lock_guard<std::mutex> hold(c.result_lock);
+        c.result_changed.notify_all();
     }
     for (Endpoint& endpoint : c.endpoints) {
         if (endpoint.thread.joinable()) {
@@ -27,30 +31,24 @@ void stop_service() {
         }
     }
     // A request that never completes stays in its queue, reachable, and ends with the process.
-    std::lock_guard<std::mutex> hold(c.lock);
     write_exit_handles(c);
     write_stats(c);
-    if (c.trace_file != nullptr) {
-        fclose(c.trace_file);
-        c.trace_file = nullptr;
+    std::lock_guard<std::mutex> hold(c.trace_lock);
+    for (FILE** file : {&c.trace_file, &c.stats_file}) {
+        if (*file != nullptr) {
+            fclose(*file);
+            *file = nullptr;
+        }
     }
 }
 
-// Completes every request in flight as cancelled and waits until none is left. Lock held.
-void drain(Core& c, std::unique_lock<std::mutex>& hold) {
-    for (Endpoint& endpoint : c.endpoints) {
-        for (auto& request : endpoint.queue) {
-            cancel_request(c, *request);
-        }
+// Completes every request in flight on the endpoint as cancelled and waits until none is
+// left (or the device shuts down). The endpoint's lock held.
+void drain(Core& c, Endpoint& endpoint, std::unique_lock<std::mutex>& hold) {
+    for (auto& request : endpoint.queue) {
+        cancel_request(c, *request);
     }
-    c.changed.wait(hold, [&c] {
-        for (Endpoint& endpoint : c.endpoints) {
-            if (!endpoint.queue.empty()) {
-                return c.shutting_down;
-            }
-        }
-        return true;
-    });
+    endpoint.changed.wait(hold, [&] { return endpoint.queue.empty() || c.shutting_down; });
 }
 
 void apply_platform_faults(const Scenario& scenario) {
@@ -114,40 +112,80 @@ unsigned endpoint_address_of(int slot) {
     return addresses[slot];
 }
 
+static bool open_file(const std::string& path, const char* what, FILE** file, std::string* error) {
+    *file = nullptr;
+    if (path.empty()) {
+        return true;
+    }
+    *file = fopen(path.c_str(), "a");
+    if (*file == nullptr && error != nullptr) {
+        *error = std::string("cannot open the ") + what + " file '" + path + "'";
+    }
+    return *file != nullptr;
+}
+
 int configure(const char* text, std::string* error) {
     Scenario scenario;
     if (parse_scenario(text, &scenario, error) != 0) {
         return 1;
     }
     FILE* trace_file = nullptr;
-    if (!scenario.trace.empty()) {
-        trace_file = fopen(scenario.trace.c_str(), "a");
-        if (trace_file == nullptr) {
-            if (error != nullptr) {
-                *error = "cannot open the trace file '" + scenario.trace + "'";
-            }
-            return 1;
+    FILE* stats_file = nullptr;
+    if (!open_file(scenario.trace, "trace", &trace_file, error)) {
+        return 1;
+    }
+    if (!open_file(scenario.stats, "stats", &stats_file, error)) {
+        if (trace_file != nullptr) {
+            fclose(trace_file);
         }
+        return 1;
     }
     Core& c = core();
-    std::unique_lock<std::mutex> hold(c.lock);
-    drain(c, hold);
-    if (c.trace_file != nullptr) {
-        fclose(c.trace_file);
+    // Every endpoint drained, then all of them held at once for the reset; a request that
+    // arrived in between is drained in another round.
+    std::unique_lock<std::mutex> holds[endpoint_count];
+    for (;;) {
+        for (Endpoint& endpoint : c.endpoints) {
+            std::unique_lock<std::mutex> hold(endpoint.lock);
+            drain(c, endpoint, hold);
+        }
+        bool idle = true;
+        for (int slot = 0; slot < endpoint_count; ++slot) {
+            holds[slot] = std::unique_lock<std::mutex>(c.endpoints[slot].lock);
+            idle = idle && (c.endpoints[slot].queue.empty() || c.shutting_down);
+        }
+        if (idle) {
+            break;
+        }
+        for (auto& hold : holds) {
+            hold.unlock();
+        }
+    }
+    std::lock_guard<std::mutex> core_hold(c.lock);
+    std::lock_guard<std::mutex> trace_hold(c.trace_lock);
+    for (FILE* file : {c.trace_file, c.stats_file}) {
+        if (file != nullptr) {
+            fclose(file);
+        }
     }
     c.trace_file = trace_file;
+    c.stats_file = stats_file;
     c.scenario = scenario;
     c.out_mode = OutRecord::first_bytes;
     for (Endpoint& endpoint : c.endpoints) {
         endpoint.has_previous = false;
         endpoint.figures = EndpointFigures();
+        endpoint.last_sequence = 0;
         endpoint.turnaround_ns.clear();
         endpoint.filled.clear();
     }
     c.refused = 0;
-    c.last_any = RequestRecord();
+    c.last_refused = RequestRecord();
+    c.last_refused_sequence = 0;
     c.origin = Clock::now();
     c.lines.clear();
+    c.tracing = true;
+    c.trace_file_open = trace_file != nullptr;
     apply_platform_faults(scenario);
     return 0;
 }
@@ -159,9 +197,7 @@ Scenario current_scenario() {
 }
 
 void record_out_buffers(OutRecord mode) {
-    Core& c = core();
-    std::lock_guard<std::mutex> hold(c.lock);
-    c.out_mode = mode;
+    core().out_mode = mode;
 }
 
 EndpointFigures figures(unsigned endpoint_address) {
@@ -169,13 +205,13 @@ EndpointFigures figures(unsigned endpoint_address) {
     if (slot < 0) {
         return EndpointFigures();
     }
-    Core& c = core();
+    Endpoint& endpoint = core().endpoints[slot];
     std::vector<uint64_t> samples;
     EndpointFigures result;
     {
-        std::lock_guard<std::mutex> hold(c.lock);
-        result = c.endpoints[slot].figures;
-        samples = c.endpoints[slot].turnaround_ns;
+        std::lock_guard<std::mutex> hold(endpoint.lock);
+        result = endpoint.figures;
+        samples = endpoint.turnaround_ns;
     }
     result.turnaround = turnaround_of(samples);
     return result;
@@ -189,8 +225,20 @@ uint64_t refused_requests() {
 
 RequestRecord last_request() {
     Core& c = core();
+    RequestRecord last;
+    uint64_t last_sequence = 0;
+    for (Endpoint& endpoint : c.endpoints) {
+        std::lock_guard<std::mutex> hold(endpoint.lock);
+        if (endpoint.last_sequence > last_sequence) {
+            last_sequence = endpoint.last_sequence;
+            last = endpoint.figures.last;
+        }
+    }
     std::lock_guard<std::mutex> hold(c.lock);
-    return c.last_any;
+    if (c.last_refused_sequence > last_sequence) {
+        last = c.last_refused;
+    }
+    return last;
 }
 
 int open_device_handles() {
@@ -212,10 +260,10 @@ bool wait_in_flight(unsigned endpoint_address, unsigned count, unsigned timeout_
     if (slot < 0) {
         return false;
     }
-    Core& c = core();
-    std::unique_lock<std::mutex> hold(c.lock);
-    return c.changed.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                              [&] { return c.endpoints[slot].figures.in_flight >= count; });
+    Endpoint& endpoint = core().endpoints[slot];
+    std::unique_lock<std::mutex> hold(endpoint.lock);
+    return endpoint.changed.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                                     [&] { return endpoint.figures.in_flight >= count; });
 }
 
 bool wait_received(unsigned endpoint_address, uint64_t count, unsigned timeout_ms) {
@@ -223,15 +271,15 @@ bool wait_received(unsigned endpoint_address, uint64_t count, unsigned timeout_m
     if (slot < 0) {
         return false;
     }
-    Core& c = core();
-    std::unique_lock<std::mutex> hold(c.lock);
-    return c.changed.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                              [&] { return c.endpoints[slot].figures.received >= count; });
+    Endpoint& endpoint = core().endpoints[slot];
+    std::unique_lock<std::mutex> hold(endpoint.lock);
+    return endpoint.changed.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                                     [&] { return endpoint.figures.received >= count; });
 }
 
 std::vector<std::string> trace_lines() {
     Core& c = core();
-    std::lock_guard<std::mutex> hold(c.lock);
+    std::lock_guard<std::mutex> hold(c.trace_lock);
     return c.lines;
 }
 

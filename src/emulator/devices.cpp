@@ -50,8 +50,8 @@ HANDLE open_device(LPCSTR path, DWORD flags_and_attributes) {
 void DeviceHandle::on_close() {
     // Closing the handle completes its requests in flight as cancelled.
     Core& c = core();
-    std::lock_guard<std::mutex> hold(c.lock);
     for (Endpoint& endpoint : c.endpoints) {
+        std::lock_guard<std::mutex> hold(endpoint.lock);
         for (auto& request : endpoint.queue) {
             if (request->handle == this) {
                 cancel_request(c, *request);

@@ -66,6 +66,10 @@ struct Scenario {
     unsigned read_mbps = 380;  // units of 2^20 bytes/s; 0: as fast as the host goes
     unsigned write_mbps = 380;
     bool at_once = false;
+    // `inline_complete=1`: with the direction's rate 0, a pending data transfer that no rule
+    // hits is completed before DeviceIoControl returns (FALSE, ERROR_IO_PENDING, its event
+    // already signalled), as a driver may do; 0 hands it to the endpoint's service thread.
+    bool inline_complete = false;
     FailRule read_fail, write_fail, ep0_fail;
     Nth read_hang, write_hang, ep0_hang;
     ShortRule read_short, write_short;
@@ -76,6 +80,7 @@ struct Scenario {
     bool has_tick_start = false;
     uint32_t tick_start = 0;
     std::string trace;  // empty: no trace file
+    std::string stats;  // `stats=PATH`: the exit line and stats lines alone, at exit; empty: none
     unsigned event_fail = 0;
     unsigned thread_fail = 0;
     unsigned alloc_fail = 0;
@@ -177,7 +182,11 @@ bool wait_received(unsigned endpoint_address, uint64_t count, unsigned timeout_m
 // request, cancel and completion:
 //   T exit open_device_handles=N open_thread_handles=M open_events=E
 // the device, thread and event handles still open (a thread handle still open is a thread that
-// was not joined and closed), then one stats line per endpoint.
+// was not joined and closed), then one stats line per endpoint:
+//   T stats ep=0x%02X requests=N completed=N bytes=N busy_us=N turnarounds=N mean_us=F
+//     median_us=F p99_us=F max_us=F
+// The file of `stats=PATH` gets these exit and stats lines and nothing else, so that a run can
+// be measured without the cost of a trace line per request.
 std::vector<std::string> trace_lines();
 
 // The status reply of control request `number` (1 = the first): the 21 bytes the device puts

@@ -82,11 +82,35 @@ void record_out_buffer(const unsigned char* buffer, DWORD length, OutRecord mode
     }
 }
 
+namespace {
+
+// Ends a request that the calling thread serves inside DeviceIoControl: the at_once result.
+BOOL in_call_result(DWORD code, DWORD bytes, LPDWORD bytes_returned) {
+    if (code != 0) {
+        SetLastError(code);
+        return FALSE;
+    }
+    if (bytes_returned != nullptr) {
+        *bytes_returned = bytes;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, LPVOID out,
                 DWORD out_length, LPDWORD bytes_returned, LPOVERLAPPED overlapped) {
-    DeviceHandle* handle =
-        static_cast<DeviceHandle*>(standin::acquire(device, standin::Kind::device));
+    standin::Object* handle_object = nullptr;
+    standin::Object* event = nullptr;
+    standin::acquire_two(device, standin::Kind::device,
+                         overlapped != nullptr ? overlapped->hEvent : nullptr, standin::Kind::event,
+                         &handle_object, &event);
+    DeviceHandle* handle = static_cast<DeviceHandle*>(handle_object);
     if (handle == nullptr) {
+        if (event != nullptr) {
+            standin::release(event);
+        }
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     int slot = -1;
@@ -94,16 +118,11 @@ BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, L
     if (verdict == 0 && !handle->overlapped) {
         verdict = ERROR_INVALID_PARAMETER;  // this device takes overlapped requests only
     }
-    standin::Object* event = nullptr;
-    if (verdict == 0) {
-        event = standin::acquire(overlapped->hEvent, standin::Kind::event);
-        if (event == nullptr) {
-            verdict = ERROR_INVALID_PARAMETER;
-        }
+    if (verdict == 0 && event == nullptr) {
+        verdict = ERROR_INVALID_PARAMETER;
     }
 
     Core& c = core();
-    std::unique_lock<std::mutex> hold(c.lock);
     const Clock::time_point arrival = Clock::now();
     if (verdict == 0 && c.shutting_down) {
         verdict = ERROR_DEVICE_NOT_CONNECTED;
@@ -118,14 +137,16 @@ BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, L
         record.block_bytes = in_length < 38 ? in_length : 38;
         memcpy(record.block, in, record.block_bytes);
     }
+    const bool traced = tracing(c);
     const bool out_data = verdict == 0 && slot == endpoint_out;
     if (out_data) {
-        const OutRecord mode = c.trace_file != nullptr && c.out_mode == OutRecord::first_bytes
-                                   ? OutRecord::scan
-                                   : c.out_mode;
+        const OutRecord asked = c.out_mode;
+        const OutRecord mode =
+            c.trace_file_open && asked == OutRecord::first_bytes ? OutRecord::scan : asked;
         record_out_buffer(static_cast<const unsigned char*>(out), out_length, mode, &record.out);
     }
-    {
+    // The request line goes out before the request can end, so it precedes its done line.
+    if (traced) {
         char text[160];
         snprintf(text, sizeof text,
                  "request ioctl=0x%08X ep=0x%02X in=%u out=%u block=", control_code,
@@ -137,24 +158,28 @@ BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, L
         }
         trace_line(c, line);
     }
+    const uint64_t sequence = c.sequence.fetch_add(1) + 1;
 
     if (verdict != 0) {
-        ++c.refused;
-        c.last_any = record;
+        {
+            std::lock_guard<std::mutex> hold(c.lock);
+            ++c.refused;
+            c.last_refused = record;
+            c.last_refused_sequence = sequence;
+        }
         if (event != nullptr) {
             standin::release(event);
         }
         standin::release(handle);
-        hold.unlock();
         SetLastError(verdict);
         return FALSE;
     }
 
     Endpoint& endpoint = c.endpoints[slot];
+    std::unique_lock<std::mutex> hold(endpoint.lock);
     const Scenario& s = c.scenario;
     record.number = ++endpoint.figures.received;
-    endpoint.figures.last = record;
-    c.last_any = record;
+    endpoint.last_sequence = sequence;
 
     const FailRule& fail = slot == endpoint_control ? s.ep0_fail
                            : slot == endpoint_in    ? s.read_fail
@@ -162,18 +187,22 @@ BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, L
     const Nth& hang = slot == endpoint_control ? s.ep0_hang
                       : slot == endpoint_in    ? s.read_hang
                                                : s.write_hang;
-    if (fail.nth.matches(record.number) && fail.at_once) {
+    const bool fails = fail.nth.matches(record.number);
+    if (fails && fail.at_once) {
+        endpoint.figures.last = std::move(record);
         ++endpoint.figures.completed;
         ++endpoint.figures.failed;
-        char text[96];
-        snprintf(text, sizeof text, "done ep=0x%02X request=%llu result=%u bytes=0",
-                 endpoint_address_of(slot), static_cast<unsigned long long>(record.number),
-                 fail.code);
-        trace_line(c, text);
-        c.changed.notify_all();
+        if (traced) {
+            char text[96];
+            snprintf(text, sizeof text, "done ep=0x%02X request=%llu result=%u bytes=0",
+                     endpoint_address_of(slot),
+                     static_cast<unsigned long long>(endpoint.figures.last.number), fail.code);
+            trace_line(c, text);
+        }
+        endpoint.changed.notify_all();
+        hold.unlock();
         standin::release(event);
         standin::release(handle);
-        hold.unlock();
         SetLastError(fail.code);
         return FALSE;
     }
@@ -191,46 +220,79 @@ BOOL io_control(HANDLE device, DWORD control_code, LPVOID in, DWORD in_length, L
     request->arrival = arrival;
     request->completes_in_call = s.at_once;
     request->hang = hang.matches(record.number);
-    request->fail_code = fail.nth.matches(record.number) ? fail.code : 0;
+    request->fail_code = fails ? fail.code : 0;
     request->reported_bytes = out_length;
+    bool short_rule_hit = false;
     if (slot == endpoint_control) {
         request->reported_bytes = s.ep0_bytes;
     } else {
         const ShortRule& short_rule = slot == endpoint_in ? s.read_short : s.write_short;
         if (short_rule.nth.matches(record.number)) {
             request->reported_bytes = short_rule.bytes;
+            short_rule_hit = true;
         }
     }
+    endpoint.figures.last = std::move(record);
     // The platform resets the event when a request is issued with it.
     {
         std::lock_guard<std::mutex> events(standin::wait_lock());
         event->signalled = false;
     }
-    overlapped->Internal = status_pending;
-    overlapped->InternalHigh = 0;
-    endpoint.queue.push_back(request);
+    store_status(overlapped, status_pending);
+    store_bytes(overlapped, 0);
     ++endpoint.figures.in_flight;
+
+    // A data transfer that is next on its endpoint and will end by itself is served by the
+    // calling thread: at once, or (at_once) after its link time, so that no hand-off to the
+    // service thread and back stands between the host and the link.
+    const bool data = slot != endpoint_control;
+    const bool next = endpoint.queue.empty();
+    const uint64_t mbps = slot == endpoint_in ? s.read_mbps : s.write_mbps;
+    if (data && next && !request->hang &&
+        (request->completes_in_call ||
+         (s.inline_complete && mbps == 0 && !fails && !short_rule_hit))) {
+        serve_now(c, endpoint, *request);
+        if (request->completes_in_call && request->link_end > Clock::now()) {
+            // Cancellable while it waits: it stays in the queue, where cancels find it, and
+            // the service thread leaves it alone.
+            request->served_by_caller = true;
+            endpoint.queue.push_back(request);
+            endpoint.changed.notify_all();
+            endpoint.wake.wait_until(hold, request->link_end, [&] { return request->cancelled; });
+            endpoint.queue.pop_front();
+            // A request queued behind this one waits for the service thread.
+            if (!endpoint.queue.empty()) {
+                start_service(c, slot);
+                endpoint.wake.notify_all();
+            }
+        }
+        const DWORD code = request->cancelled ? ERROR_OPERATION_ABORTED : request->fail_code;
+        const Completion completion =
+            finish(c, *request, code, code != 0 ? 0 : request->reported_bytes);
+        hold.unlock();
+        signal_completion(c, completion);
+        if (request->completes_in_call) {
+            return in_call_result(code, request->result_bytes, bytes_returned);
+        }
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
+
+    endpoint.queue.push_back(request);
     start_service(c, slot);
     endpoint.wake.notify_all();
-    c.changed.notify_all();
+    endpoint.changed.notify_all();
 
     if (!request->completes_in_call) {
         hold.unlock();
         SetLastError(ERROR_IO_PENDING);
         return FALSE;
     }
-    c.changed.wait(hold, [&] { return request->done || c.shutting_down; });
+    endpoint.changed.wait(hold, [&] { return request->done || c.shutting_down; });
     const DWORD code = request->done ? request->result_code : ERROR_DEVICE_NOT_CONNECTED;
     const DWORD bytes = request->result_bytes;
     hold.unlock();
-    if (code != 0) {
-        SetLastError(code);
-        return FALSE;
-    }
-    if (bytes_returned != nullptr) {
-        *bytes_returned = bytes;
-    }
-    return TRUE;
+    return in_call_result(code, bytes, bytes_returned);
 }
 
 }  // namespace emulator

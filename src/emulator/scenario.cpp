@@ -246,6 +246,13 @@ int read_item(Text key, Text value, Scenario* s) {
         s->trace = value.str();
         return !value.empty();
     }
+    if (key.is("stats")) {
+        s->stats = value.str();
+        return !value.empty();
+    }
+    if (key.is("inline_complete")) {
+        return read_flag(value, &s->inline_complete);
+    }
     if (key.is("event_fail")) {
         return read_unsigned(value, &s->event_fail);
     }

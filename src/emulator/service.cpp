@@ -77,20 +77,49 @@ void fill_in_buffer(Endpoint& endpoint, Request& request) {
     memcpy(request.buffer, header, request.buffer_length < 16 ? request.buffer_length : 16);
 }
 
+// Moves the request's data: the status reply behind an EP0 block, or the IN buffer's fill.
+void move_data(Core& c, Endpoint& endpoint, Request& request) {
+    request.data_moved = true;
+    if (request.fail_code != 0) {
+        return;
+    }
+    if (request.slot == endpoint_control) {
+        unsigned char reply[21];
+        status_reply_locked(c, request.number, request.wvalue, reply);
+        // Only as many data bytes as the reply reports, and never past the buffer.
+        DWORD room = request.buffer_length > 38 ? request.buffer_length - 38 : 0;
+        DWORD told = request.reported_bytes > 38 ? request.reported_bytes - 38 : 0;
+        DWORD count = room < told ? room : told;
+        memcpy(request.buffer + 38, reply, count < 21 ? count : 21);
+    } else if (request.slot == endpoint_in) {
+        fill_in_buffer(endpoint, request);
+    }
+}
+
 void serve(Core* c, int slot) {
     Endpoint& endpoint = c->endpoints[slot];
-    std::unique_lock<std::mutex> hold(c->lock);
+    std::vector<Completion> ended;
+    std::unique_lock<std::mutex> hold(endpoint.lock);
     while (!c->shutting_down) {
         for (auto it = endpoint.queue.begin(); it != endpoint.queue.end();) {
-            if ((*it)->cancelled) {
+            if ((*it)->cancelled && !(*it)->served_by_caller) {
                 std::shared_ptr<Request> request = *it;
                 it = endpoint.queue.erase(it);
-                finish(*c, *request, ERROR_OPERATION_ABORTED, 0);
+                ended.push_back(finish(*c, *request, ERROR_OPERATION_ABORTED, 0));
             } else {
                 ++it;
             }
         }
-        if (endpoint.queue.empty()) {
+        if (!ended.empty()) {
+            hold.unlock();
+            for (const Completion& completion : ended) {
+                signal_completion(*c, completion);
+            }
+            ended.clear();
+            hold.lock();
+            continue;
+        }
+        if (endpoint.queue.empty() || endpoint.queue.front()->served_by_caller) {
             endpoint.wake.wait(hold);
             continue;
         }
@@ -103,22 +132,7 @@ void serve(Core* c, int slot) {
             continue;
         }
         if (!request->data_moved) {
-            request->data_moved = true;
-            if (request->fail_code == 0) {
-                if (slot == endpoint_control) {
-                    unsigned char reply[21];
-                    status_reply_locked(*c, request->number, request->wvalue, reply);
-                    // Only as many data bytes as the reply reports, and never past the buffer.
-                    DWORD room = request->buffer_length > 38 ? request->buffer_length - 38 : 0;
-                    DWORD told = request->reported_bytes > 38 ? request->reported_bytes - 38 : 0;
-                    DWORD count = room < told ? room : told;
-                    memcpy(request->buffer + 38, reply, count < 21 ? count : 21);
-                } else if (slot == endpoint_in) {
-                    hold.unlock();
-                    fill_in_buffer(endpoint, *request);
-                    hold.lock();
-                }
-            }
+            move_data(*c, endpoint, *request);
             continue;
         }
         if (Clock::now() < request->link_end) {
@@ -126,12 +140,24 @@ void serve(Core* c, int slot) {
             continue;
         }
         endpoint.queue.pop_front();
-        finish(*c, *request, request->fail_code,
-               request->fail_code != 0 ? 0 : request->reported_bytes);
+        const Completion completion = finish(*c, *request, request->fail_code,
+                                             request->fail_code != 0 ? 0 : request->reported_bytes);
+        hold.unlock();
+        signal_completion(*c, completion);
+        hold.lock();
     }
 }
 
 }  // namespace
+
+void serve_now(Core& c, Endpoint& endpoint, Request& request) {
+    if (!request.started) {
+        begin(c, endpoint, request);
+    }
+    if (!request.data_moved) {
+        move_data(c, endpoint, request);
+    }
+}
 
 void start_service(Core& c, int slot) {
     if (!c.endpoints[slot].thread.joinable()) {
@@ -151,9 +177,8 @@ void cancel_request(Core& c, Request& request) {
     c.endpoints[request.slot].wake.notify_all();
 }
 
-void finish(Core& c, Request& request, DWORD code, DWORD bytes) {
-    request.overlapped->InternalHigh = bytes;
-    request.overlapped->Internal = code == 0 ? 0 : (failure_bit | code);
+Completion finish(Core& c, Request& request, DWORD code, DWORD bytes) {
+    store_bytes(request.overlapped, bytes);
     standin::release(request.handle);
     request.handle = nullptr;
     request.done = true;
@@ -173,24 +198,38 @@ void finish(Core& c, Request& request, DWORD code, DWORD bytes) {
     } else {
         ++figures.failed;
     }
-    char text[96];
-    snprintf(text, sizeof text, "done ep=0x%02X request=%llu result=%u bytes=%u",
-             endpoint_address_of(request.slot), static_cast<unsigned long long>(request.number),
-             code, bytes);
-    trace_line(c, text);
-    // The event last: the thread it wakes wants this lock at once, so nothing slow (such as
-    // the trace line above) may come between the wake-up and the lock's release.
-    const Clock::time_point now = Clock::now();
+    if (tracing(c)) {
+        char text[96];
+        snprintf(text, sizeof text, "done ep=0x%02X request=%llu result=%u bytes=%u",
+                 endpoint_address_of(request.slot), static_cast<unsigned long long>(request.number),
+                 code, bytes);
+        trace_line(c, text);
+    }
     if (request.started) {
         const bool on_time = !request.cancelled && !request.hang;
         endpoint.has_previous = true;
-        endpoint.previous_signal = now;
-        endpoint.previous_end = on_time ? request.link_end : now;
+        endpoint.previous_signal = Clock::now();
+        endpoint.previous_end = on_time ? request.link_end : endpoint.previous_signal;
     }
-    standin::signal(request.event);
-    standin::release(request.event);
+    endpoint.changed.notify_all();
+    Completion completion;
+    completion.event = request.event;
+    completion.overlapped = request.overlapped;
+    completion.status = code == 0 ? 0 : (failure_bit | code);
     request.event = nullptr;
-    c.changed.notify_all();
+    return completion;
+}
+
+void signal_completion(Core& c, const Completion& completion) {
+    // The status becomes visible together with the signal: whoever sees it and issues the
+    // next request on the same OVERLAPPED and event resets the event after this signal.
+    standin::signal_with_status(completion.event, &completion.overlapped->Internal,
+                                completion.status);
+    standin::release(completion.event);
+    if (c.result_waiters.load() != 0) {
+        std::lock_guard<std::mutex> hold(c.result_lock);
+        c.result_changed.notify_all();
+    }
 }
 
 BOOL overlapped_result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait) {
@@ -198,32 +237,39 @@ BOOL overlapped_result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Core& c = core();
-    std::unique_lock<std::mutex> hold(c.lock);
-    if (overlapped->Internal == status_pending) {
+    ULONG_PTR status = load_status(overlapped);
+    if (status == status_pending) {
         if (!wait) {
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
-        const HANDLE event = overlapped->hEvent;
-        hold.unlock();
-        WaitForSingleObject(event, INFINITE);
-        hold.lock();
-        // Someone else may have set the event (or closed it): wait for the request itself.
-        c.changed.wait(hold,
-                       [&] { return overlapped->Internal != status_pending || c.shutting_down; });
-        if (overlapped->Internal == status_pending) {
-            SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-            return FALSE;
+        WaitForSingleObject(overlapped->hEvent, INFINITE);
+        status = load_status(overlapped);
+        if (status == status_pending) {
+            // Someone else set the event (or closed it): wait for the request itself.
+            Core& c = core();
+            c.result_waiters.fetch_add(1);
+            {
+                std::unique_lock<std::mutex> hold(c.result_lock);
+                c.result_changed.wait(hold, [&] {
+                    return load_status(overlapped) != status_pending || c.shutting_down.load();
+                });
+            }
+            c.result_waiters.fetch_sub(1);
+            status = load_status(overlapped);
+            if (status == status_pending) {
+                SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+                return FALSE;
+            }
         }
     }
     if (bytes != nullptr) {
-        *bytes = static_cast<DWORD>(overlapped->InternalHigh);
+        *bytes = static_cast<DWORD>(load_bytes(overlapped));
     }
-    if (overlapped->Internal == 0) {
+    if (status == 0) {
         return TRUE;
     }
-    SetLastError(static_cast<DWORD>(overlapped->Internal & ~failure_bit));
+    SetLastError(static_cast<DWORD>(status & ~failure_bit));
     return FALSE;
 }
 
@@ -234,19 +280,17 @@ BOOL cancel_requests(HANDLE device, LPOVERLAPPED overlapped, bool calling_thread
     }
     const std::thread::id caller = std::this_thread::get_id();
     unsigned found = 0;
-    {
-        Core& c = core();
-        std::lock_guard<std::mutex> hold(c.lock);
-        for (Endpoint& endpoint : c.endpoints) {
-            for (auto& request : endpoint.queue) {
-                if (request->done || request->handle != handle ||
-                    (overlapped != nullptr && request->overlapped != overlapped) ||
-                    (calling_thread_only && request->issuer != caller)) {
-                    continue;
-                }
-                ++found;
-                cancel_request(c, *request);
+    Core& c = core();
+    for (Endpoint& endpoint : c.endpoints) {
+        std::lock_guard<std::mutex> hold(endpoint.lock);
+        for (auto& request : endpoint.queue) {
+            if (request->done || request->handle != handle ||
+                (overlapped != nullptr && request->overlapped != overlapped) ||
+                (calling_thread_only && request->issuer != caller)) {
+                continue;
             }
+            ++found;
+            cancel_request(c, *request);
         }
     }
     standin::release(handle);

@@ -1,7 +1,10 @@
 // The trace: one line per request received, per cancel and per completion, kept in memory for
 // tests and appended to the scenario's trace file; at exit the handles the program left open,
-// then the stats lines.
+// then the stats lines. `stats=PATH` gets the exit and stats lines alone, so that the figures
+// can be had without a line written per request.
 #include <inttypes.h>
+
+#include <initializer_list>
 
 #include "emulator/core.h"
 
@@ -24,23 +27,55 @@ std::string hex(const unsigned char* bytes, size_t count) {
     return text;
 }
 
-void trace_line(Core& c, const std::string& text) {
+static std::string stamped(const Core& c, const std::string& text) {
     const auto since =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.origin);
     char stamp[24];
     snprintf(stamp, sizeof stamp, "%llu ", static_cast<unsigned long long>(since.count()));
-    std::string line = stamp + text;
+    return stamp + text;
+}
+
+bool tracing(const Core& c) {
+    return c.tracing.load(std::memory_order_relaxed);
+}
+
+void trace_line(Core& c, const std::string& text) {
+    std::lock_guard<std::mutex> hold(c.trace_lock);
+    std::string line = stamped(c, text);
     if (c.trace_file != nullptr) {
         fprintf(c.trace_file, "%s\n", line.c_str());
         fflush(c.trace_file);
     }
     if (c.lines.size() < most_kept_lines) {
         c.lines.push_back(std::move(line));
+    } else if (c.trace_file == nullptr) {
+        c.tracing.store(false, std::memory_order_relaxed);
     }
 }
 
+// An exit-time line: into the trace (file and kept lines) when there is a trace file, and
+// into the stats file.
+static void exit_line(Core& c, const std::string& text) {
+    std::lock_guard<std::mutex> hold(c.trace_lock);
+    std::string line = stamped(c, text);
+    for (FILE* file : {c.trace_file, c.stats_file}) {
+        if (file != nullptr) {
+            fprintf(file, "%s\n", line.c_str());
+            fflush(file);
+        }
+    }
+    if (c.trace_file != nullptr && c.lines.size() < most_kept_lines) {
+        c.lines.push_back(std::move(line));
+    }
+}
+
+static bool exit_lines_wanted(Core& c) {
+    std::lock_guard<std::mutex> hold(c.trace_lock);
+    return c.trace_file != nullptr || c.stats_file != nullptr;
+}
+
 void write_exit_handles(Core& c) {
-    if (c.trace_file == nullptr) {
+    if (!exit_lines_wanted(c)) {
         return;
     }
     // By the time the process exits, every thread the tool started has been joined and its
@@ -50,27 +85,31 @@ void write_exit_handles(Core& c) {
              standin::live_handles(standin::Kind::device),
              standin::live_handles(standin::Kind::thread),
              standin::live_handles(standin::Kind::event));
-    trace_line(c, text);
+    exit_line(c, text);
 }
 
 void write_stats(Core& c) {
-    if (c.trace_file == nullptr) {
+    if (!exit_lines_wanted(c)) {
         return;
     }
     for (int slot = 0; slot < endpoint_count; ++slot) {
-        const Endpoint& endpoint = c.endpoints[slot];
-        const Turnaround t = turnaround_of(endpoint.turnaround_ns);
+        Endpoint& endpoint = c.endpoints[slot];
+        std::unique_lock<std::mutex> hold(endpoint.lock);
+        const EndpointFigures figures = endpoint.figures;
+        const std::vector<uint64_t> samples = endpoint.turnaround_ns;
+        hold.unlock();
+        const Turnaround t = turnaround_of(samples);
         char text[400];
-        snprintf(
-            text, sizeof text,
-            "stats ep=0x%02X requests=%llu completed=%llu bytes=%llu busy_us=%llu "
-            "turnarounds=%llu mean_us=%.1f median_us=%.1f p99_us=%.1f max_us=%.1f",
-            endpoint_address_of(slot), static_cast<unsigned long long>(endpoint.figures.received),
-            static_cast<unsigned long long>(endpoint.figures.completed),
-            static_cast<unsigned long long>(endpoint.figures.bytes_moved),
-            static_cast<unsigned long long>(endpoint.figures.busy_ns / 1000),
-            static_cast<unsigned long long>(t.count), t.mean_us, t.median_us, t.p99_us, t.max_us);
-        trace_line(c, text);
+        snprintf(text, sizeof text,
+                 "stats ep=0x%02X requests=%llu completed=%llu bytes=%llu busy_us=%llu "
+                 "turnarounds=%llu mean_us=%.1f median_us=%.1f p99_us=%.1f max_us=%.1f",
+                 endpoint_address_of(slot), static_cast<unsigned long long>(figures.received),
+                 static_cast<unsigned long long>(figures.completed),
+                 static_cast<unsigned long long>(figures.bytes_moved),
+                 static_cast<unsigned long long>(figures.busy_ns / 1000),
+                 static_cast<unsigned long long>(t.count), t.mean_us, t.median_us, t.p99_us,
+                 t.max_us);
+        exit_line(c, text);
     }
 }
 

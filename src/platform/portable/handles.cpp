@@ -50,6 +50,31 @@ Object* acquire(HANDLE handle, Kind kind) {
     return object;
 }
 
+void acquire_two(HANDLE a, Kind ka, HANDLE b, Kind kb, Object** first, Object** second) {
+    Object* objects[2] = {static_cast<Object*>(a), static_cast<Object*>(b)};
+    const Kind kinds[2] = {ka, kb};
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> hold(registry_lock());
+        for (int i = 0; i < 2; ++i) {
+            if (i == 1 && objects[i] == nullptr) {
+                continue;
+            }
+            if (registry().count(objects[i]) == 0 || objects[i]->kind != kinds[i]) {
+                objects[i] = nullptr;
+                failed = true;
+            } else {
+                objects[i]->references.fetch_add(1);
+            }
+        }
+    }
+    if (failed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    *first = objects[0];
+    *second = objects[1];
+}
+
 static Object* acquire_waitable(HANDLE handle) {
     Object* object = static_cast<Object*>(handle);
     std::lock_guard<std::mutex> hold(registry_lock());
@@ -70,6 +95,15 @@ void release(Object* object) {
 
 void signal(Object* object) {
     std::lock_guard<std::mutex> hold(wait_lock());
+    object->signalled = true;
+    for (Waiter* waiter : object->waiters) {
+        waiter->wake.notify_one();
+    }
+}
+
+void signal_with_status(Object* object, ULONG_PTR* status, ULONG_PTR value) {
+    std::lock_guard<std::mutex> hold(wait_lock());
+    __atomic_store_n(status, value, __ATOMIC_SEQ_CST);
     object->signalled = true;
     for (Waiter* waiter : object->waiters) {
         waiter->wake.notify_one();

@@ -42,6 +42,14 @@ void release(Object* object);
 
 // Sets a waitable object signalled and wakes the threads waiting for it.
 void signal(Object* object);
+// The same, storing `value` into *status first under the same lock (an atomic store), so that
+// a thread that sees the value and then resets the event cannot come before the signal.
+void signal_with_status(Object* object, ULONG_PTR* status, ULONG_PTR value);
+
+// acquire() of two handles under one look-up of the registry. *first is null when `a` is not
+// a valid handle of kind `ka` (last error ERROR_INVALID_HANDLE); *second likewise for `b`, and
+// null without a look-up when `b` is null. Either one may be null while the other is not.
+void acquire_two(HANDLE a, Kind ka, HANDLE b, Kind kb, Object** first, Object** second);
 
 // How many live handles of a kind exist, for tests that check nothing is left behind.
 int live_handles(Kind kind);
