@@ -309,4 +309,39 @@ TEST(LifecycleOrder, OpenFailureOnStandardErrorComesBeforeTheRunsMessage) {
               std::string(banner) + locked_device_failure(0) + "\nERROR:  Cannot open device 0\n");
 }
 
+struct PatternCase {
+    std::vector<std::string> arguments;
+    std::string echo;
+    std::string first_bytes;  // the trace's hex of the first 16 bytes of every write
+};
+
+TEST(WrittenPattern, EveryWriteCarriesTheCommandLinesWords) {
+    const PatternCase cases[] = {
+        {{}, "", "00000000ffffffff00000000ffffffff"},
+        {{"-data=1,256"},
+         "Data pattern = 0x00000001,0x00000100\n",
+         "01000000000100000100000000010000"},
+        {{"-data=0xDEADBEEF,0x12345678"},
+         "Data pattern = 0xDEADBEEF,0x12345678\n",
+         "efbeadde78563412efbeadde78563412"},
+    };
+    for (const PatternCase& c : cases) {
+        SCOPED_TRACE(c.first_bytes);
+        TraceFile trace;
+        // The third write fails, which ends the run.
+        const ProcessResult result =
+            testing_support::run_process(testing_support::program_path(), c.arguments,
+                                         {"CORVANTEL_EMULATOR=write_fail=3;" + trace.item()});
+        EXPECT_EQ(result.exit_status, 2);
+        EXPECT_EQ(result.out.substr(0, sizeof banner - 1 + c.echo.size()), banner + c.echo);
+        const std::vector<testing_support::TraceLine> writes = trace.lines_of("request", "0x01");
+        ASSERT_EQ(writes.size(), 3u);
+        for (const testing_support::TraceLine& write : writes) {
+            EXPECT_EQ(write.fields.at("out"), "65536");
+            EXPECT_EQ(write.fields.at("data"), c.first_bytes);
+            EXPECT_EQ(write.fields.at("uniform"), "1") << "the buffer does not repeat its words";
+        }
+    }
+}
+
 }  // namespace
