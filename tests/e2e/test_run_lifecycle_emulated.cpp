@@ -309,6 +309,28 @@ TEST(LifecycleOrder, OpenFailureOnStandardErrorComesBeforeTheRunsMessage) {
               std::string(banner) + locked_device_failure(0) + "\nERROR:  Cannot open device 0\n");
 }
 
+TEST(LifecycleOrder, AFailedWriteKeepsItsStatusThroughTheCancelOfAHungRead) {
+    // The reader's first transfer never ends; the twentieth write, some 125 ms in at a slow
+    // link, fails and ends the run. The shutdown then waits out the read's grace.
+    const ProgramRun r = run("read_hang=1;write_mbps=10;write_fail=20:1117", {});
+    EXPECT_EQ(r.result.exit_status, 2);
+    const std::string write_failure =
+        "\nWrite to device failed (GetOverlappedResult error code=1117)\n" +
+        testing_support::error_text(1117) + "\n";
+    const std::string tail = "\nCancelling read operation\n" + read_failure(995);
+    const std::string& out = r.result.out;
+    const size_t at = out.find(write_failure);
+    ASSERT_NE(at, std::string::npos) << out;
+    ASSERT_GE(out.size(), tail.size());
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
+    EXPECT_LT(at, out.size() - tail.size());
+    ASSERT_TRUE(r.left.line_found);
+    EXPECT_EQ(r.left.devices, 0);
+    EXPECT_EQ(r.left.threads, 0);
+    EXPECT_EQ(requests_on(r, "0x81"), 1);
+    EXPECT_EQ(requests_on(r, "0x01"), 20);
+}
+
 struct PatternCase {
     std::vector<std::string> arguments;
     std::string echo;
