@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace standin {
 
 namespace {
@@ -16,8 +18,11 @@ enum class Opened { not_yet, terminal, no_terminal };
 
 Opened opened = Opened::not_yet;
 termios original_mode;
-// Read by the signal handlers: set once the raw mode is on, cleared once it is undone.
-volatile sig_atomic_t raw_mode_on = 0;
+// Set once the raw mode is on, cleared by whoever undoes it first. A lock-free atomic: safe in
+// a signal handler, and its store orders original_mode before it for the handler, which may
+// run on any thread.
+std::atomic<int> raw_mode_on{0};
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need a lock-free flag");
 
 const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
 
@@ -25,9 +30,8 @@ const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
 // process (SA_RESETHAND has reinstalled it; the signal is delivered once the handler returns).
 void restore_and_reraise(int signal_number) {
     const int saved_errno = errno;
-    if (raw_mode_on) {
+    if (raw_mode_on.exchange(0) != 0) {
         tcsetattr(STDIN_FILENO, TCSANOW, &original_mode);
-        raw_mode_on = 0;
     }
     raise(signal_number);
     errno = saved_errno;
@@ -69,9 +73,9 @@ bool enter_raw_mode() {
     // Handlers first, so that no moment exists with the raw mode on and no way back.
     atexit(restore_at_exit);
     install_signal_handlers();
-    raw_mode_on = 1;
+    raw_mode_on.store(1);
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) {
-        raw_mode_on = 0;
+        raw_mode_on.store(0);
         return false;
     }
     return true;
@@ -87,8 +91,7 @@ bool open_terminal_input() {
 }
 
 void restore_terminal() {
-    if (raw_mode_on) {
-        raw_mode_on = 0;
+    if (raw_mode_on.exchange(0) != 0) {
         tcsetattr(STDIN_FILENO, TCSANOW, &original_mode);
     }
 }
