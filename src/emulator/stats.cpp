@@ -14,16 +14,18 @@ namespace {
 // 65,536 ns, the last one open-ended. A run at full host speed leaves a million samples per
 // endpoint, most of them a few hundred nanoseconds, and these figures are computed while the
 // process exits: a sort or std::nth_element of them takes tens of milliseconds.
+const uint64_t fine = 65536;
+const size_t buckets = 2 * fine;
+
+size_t bucket_of(uint64_t ns) {
+    if (ns < fine) {
+        return static_cast<size_t>(ns);
+    }
+    const uint64_t coarse = fine + (ns >> 16);
+    return static_cast<size_t>(coarse < buckets - 1 ? coarse : buckets - 1);
+}
+
 uint64_t kth_smallest(const std::vector<uint64_t>& samples, size_t k) {
-    const uint64_t fine = 65536;
-    const size_t buckets = 2 * fine;
-    auto bucket_of = [fine, buckets](uint64_t ns) {
-        if (ns < fine) {
-            return static_cast<size_t>(ns);
-        }
-        const uint64_t coarse = fine + (ns >> 16);
-        return static_cast<size_t>(coarse < buckets - 1 ? coarse : buckets - 1);
-    };
     std::vector<size_t> counts(buckets, 0);
     for (uint64_t sample : samples) {
         ++counts[bucket_of(sample)];
