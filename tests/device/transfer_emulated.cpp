@@ -115,7 +115,7 @@ TEST_F(TransferTest, APendingTransferThatEndsBeforeAStopIsAwaitedQuietly) {
     EXPECT_EQ(outcome.bytes, 65536u);
     EXPECT_FALSE(outcome.stop_seen);
     EXPECT_EQ(outcome.printed, "");
-    EXPECT_GT(outcome.seconds, 0.04);
+    EXPECT_GT(outcome.seconds, 0.02);  // part of the 62.5 ms may pass before the wait starts
     EXPECT_LT(outcome.seconds, 0.9);
 }
 
@@ -190,7 +190,7 @@ TEST_F(TransferTest, AStopBeforeTheIssueStillGivesThePendingTransferItsGrace) {
         double at_most;
     };
     const Case cases[] = {
-        {"read_mbps=1", 0, "", 0.04, 0.9},  // ends within the grace
+        {"read_mbps=1", 0, "", 0.02, 0.9},  // ends within the grace
         {"read_hang=1", 1, "Cancelling read operation\n", 0.9, 2.0},
     };
     for (const Case& c : cases) {
