@@ -409,7 +409,7 @@ TEST_F(Soak, CountersAndTickWrapWhileStatusLinesFollowTheDeviceUntilEsc) {
                      " s");
         const int64_t from = trace_ms(facts, before.seen), to = trace_ms(facts, line.seen);
         const double span = static_cast<double>(to - from) / 1000;
-        ASSERT_GT(span, 0.9);
+        ASSERT_GT(span, 0.5);  // updates are over 1 s apart; reading the terminal may lag
         const double read_rate = bytes_between(facts.read_at_ms, from, to) / span / mib;
         const double write_rate = bytes_between(facts.write_at_ms, from, to) / span / mib;
         EXPECT_NEAR(line.read_mib, read_rate, 0.1 * read_rate + 1);
