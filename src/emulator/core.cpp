@@ -255,7 +255,9 @@ int handle_device_index(void* handle) {
     return index;
 }
 
-bool wait_in_flight(unsigned endpoint_address, unsigned count, unsigned timeout_ms) {
+// Waits until the endpoint's figures satisfy `reached`, or the time-out passes.
+template <typename Reached>
+static bool wait_for_figures(unsigned endpoint_address, unsigned timeout_ms, Reached reached) {
     const int slot = endpoint_slot(endpoint_address);
     if (slot < 0) {
         return false;
@@ -263,18 +265,17 @@ bool wait_in_flight(unsigned endpoint_address, unsigned count, unsigned timeout_
     Endpoint& endpoint = core().endpoints[slot];
     std::unique_lock<std::mutex> hold(endpoint.lock);
     return endpoint.changed.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                                     [&] { return endpoint.figures.in_flight >= count; });
+                                     [&] { return reached(endpoint.figures); });
+}
+
+bool wait_in_flight(unsigned endpoint_address, unsigned count, unsigned timeout_ms) {
+    return wait_for_figures(endpoint_address, timeout_ms,
+                            [count](const EndpointFigures& f) { return f.in_flight >= count; });
 }
 
 bool wait_received(unsigned endpoint_address, uint64_t count, unsigned timeout_ms) {
-    const int slot = endpoint_slot(endpoint_address);
-    if (slot < 0) {
-        return false;
-    }
-    Endpoint& endpoint = core().endpoints[slot];
-    std::unique_lock<std::mutex> hold(endpoint.lock);
-    return endpoint.changed.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                                     [&] { return endpoint.figures.received >= count; });
+    return wait_for_figures(endpoint_address, timeout_ms,
+                            [count](const EndpointFigures& f) { return f.received >= count; });
 }
 
 std::vector<std::string> trace_lines() {
